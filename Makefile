@@ -11,7 +11,7 @@ CTEST_FLAGS ?= --output-on-failure --timeout 600
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps build run test bench sanitize clean
+.PHONY: all deps build run test bench sanitize fuzz memcheck clean
 
 all: build
 
@@ -51,5 +51,14 @@ sanitize: deps
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && $(SAN_ENV) ctest $(CTEST_FLAGS) -j $(JOBS)
 
+# Every libFuzzer target for FUZZ_SECONDS each; new coverage is merged into fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	./scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# valgrind memcheck over the test suites that need no window.
+memcheck: deps
+	./scripts/memcheck.sh
+
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck
