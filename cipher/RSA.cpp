@@ -1,1 +1,201 @@
-// Placeholder until the unit is written.
+// Line cipher.
+//
+// Byte code: every byte b becomes the eight-character pattern whose binary
+// value v satisfies sigma(v) = b, where sigma is the fixed permutation of
+// 0..255 built below. It moves 131 values and keeps the other 125. Both peers
+// must use exactly this permutation: it decides the bytes on the wire.
+//
+// Line encryption under (exponent, modulus), with k the number of binary
+// digits of the modulus:
+//   "111" + the line's bit string, padded in front with '0' to a multiple of
+//   k-1, is cut into blocks of k-1 digits (each block value is below the
+//   modulus); each block m becomes m^exponent mod modulus written with exactly
+//   k digits; the leading zeros of the joined result are dropped and the rest
+//   goes back into bytes through the byte code.
+// Decryption drops the leading zeros of the chunk's bit string, pads it in
+// front to a multiple of k, decrypts each k-digit block into k-1 digits, and
+// takes everything after the first "111" as the line's bit string.
+#include "cipher/RSA.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace RSA {
+
+namespace {
+
+using GInt::Num;
+using GInt::OwnedNum;
+
+constexpr std::array<uint8_t, 256> MakeSubstitution()
+{
+    std::array<uint8_t, 256> sigma{};
+    for (int v = 0; v < 256; ++v)
+        sigma[v] = static_cast<uint8_t>(v);
+    // Stores images for the run of values starting at `first`.
+    auto run = [&sigma](int first, std::initializer_list<int> images) {
+        for (const int image : images)
+            sigma[first++] = static_cast<uint8_t>(image);
+    };
+    run(0, {1, 2, 4});
+    run(4, {5, 6, 9, 8, 7, 10, 11, 13, 14, 12, 15, 16, 18, 20, 17, 21, 19, 25, 24, 22, 23, 26, 28,
+            31, 27});
+    run(31, {32, 0});
+    run(35, {36, 35});
+    run(39, {40, 39});
+    for (int v = 61; v <= 90; ++v)
+        sigma[v] = static_cast<uint8_t>(151 - v);
+    run(91, {95, 94});
+    run(94, {91, 92});
+    run(103, {105, 103, 104});
+    run(122, {125, 124, 123, 126, 122});
+    run(129, {130, 129});
+    run(146, {150, 149});
+    run(149, {147, 146});
+    run(153, {154, 153});
+    run(163, {170, 165, 166, 167, 168, 169, 163, 164});
+    for (int v = 182; v <= 194; ++v)
+        if (v != 191)
+            sigma[v] = static_cast<uint8_t>(382 - v);
+    for (int v = 195; v <= 200; ++v)
+        sigma[v] = static_cast<uint8_t>(v - 13);
+    run(211, {220, 211, 219, 212, 218, 213});
+    run(218, {214, 216, 215});
+    run(239, {240, 239});
+    run(246, {255, 254, 246, 253, 247, 252, 248, 251, 249, 250});
+    return sigma;
+}
+
+constexpr std::array<uint8_t, 256> Substitution = MakeSubstitution();
+
+constexpr bool IsPermutation(const std::array<uint8_t, 256>& sigma)
+{
+    std::array<bool, 256> seen{};
+    for (const uint8_t image : sigma) {
+        if (seen[image])
+            return false;
+        seen[image] = true;
+    }
+    return true;
+}
+static_assert(IsPermutation(Substitution), "the byte code must be a permutation");
+
+const BitTable& SharedBitTable()
+{
+    static const BitTable table = [] {
+        BitTable built;
+        BuildBitTable(built);
+        return built;
+    }();
+    return table;
+}
+
+// Puts '0' in front of `bits` until its length is a multiple of `unit`.
+std::string PadFront(std::string_view bits, size_t unit)
+{
+    const size_t pad = (unit - bits.size() % unit) % unit;
+    std::string padded(pad, '0');
+    padded.append(bits);
+    return padded;
+}
+
+// The part of `bits` from its first '1' on (empty when there is none).
+std::string_view WithoutLeadingZeros(std::string_view bits)
+{
+    const size_t first = bits.find_first_not_of('0');
+    return first == std::string_view::npos ? std::string_view() : bits.substr(first);
+}
+
+// The number of binary digits of the modulus; refuses one too small to cut
+// blocks of at least one digit from.
+size_t BlockBits(Num modulus)
+{
+    std::string binary;
+    GInt::NumToBinary(modulus, binary);
+    if (binary.size() < 2)
+        throw ECipherError("The key's modulus is too small: it must have at least two binary digits");
+    return binary.size();
+}
+
+// Cuts `bits` (a multiple of `inBits` long) into blocks, raises each block to
+// `exponent` modulo `modulus`, and writes each result padded in front to a
+// multiple of `outBits` digits.
+std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
+                            Num modulus)
+{
+    std::string result;
+    result.reserve(bits.size() / inBits * outBits);
+    std::string digits;
+    for (size_t start = 0; start < bits.size(); start += inBits) {
+        OwnedNum block;
+        GInt::BinaryToNum(WithoutLeadingZeros(bits.substr(start, inBits)), block.out());
+        OwnedNum power;
+        GInt::PowerMod(block.get(), exponent, modulus, power.out());
+        digits.clear();
+        GInt::NumToBinary(power.get(), digits);
+        result += PadFront(digits, outBits);
+    }
+    return result;
+}
+
+} // namespace
+
+uint8_t BitsToByte(std::string_view pattern)
+{
+    unsigned value = 0;
+    for (size_t i = 0; i < 8; ++i)
+        value = value << 1 | (i < pattern.size() && pattern[i] != '0' ? 1u : 0u);
+    return Substitution[value];
+}
+
+void BuildBitTable(BitTable& table)
+{
+    for (unsigned value = 0; value < 256; ++value) {
+        std::string pattern(8, '0');
+        for (unsigned i = 0; i < 8; ++i)
+            if (value & (0x80u >> i))
+                pattern[i] = '1';
+        table[BitsToByte(pattern)] = pattern;
+    }
+}
+
+std::string TextToBits(std::string_view text)
+{
+    const BitTable& table = SharedBitTable();
+    std::string bits;
+    bits.reserve(text.size() * 8);
+    for (const char c : text)
+        bits += table[static_cast<uint8_t>(c)];
+    return bits;
+}
+
+std::string BitsToText(std::string_view bits)
+{
+    const std::string padded = PadFront(bits, 8);
+    std::string text;
+    text.reserve(padded.size() / 8);
+    for (size_t start = 0; start < padded.size(); start += 8)
+        text += static_cast<char>(BitsToByte(std::string_view(padded).substr(start, 8)));
+    return text;
+}
+
+std::string EncryptLine(std::string_view line, Num exponent, Num modulus)
+{
+    const size_t k = BlockBits(modulus);
+    const std::string plain = PadFront("111" + TextToBits(line), k - 1);
+    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulus);
+    return BitsToText(WithoutLeadingZeros(cipher));
+}
+
+std::string DecryptLine(std::string_view chunk, Num exponent, Num modulus)
+{
+    const size_t k = BlockBits(modulus);
+    const std::string cipher = PadFront(WithoutLeadingZeros(TextToBits(chunk)), k);
+    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulus);
+    const size_t marker = plain.find("111");
+    if (marker == std::string::npos)
+        throw ECipherError("The received line cannot be decrypted");
+    return BitsToText(std::string_view(plain).substr(marker + 3));
+}
+
+} // namespace RSA
