@@ -1,0 +1,178 @@
+// Seeded random cross-check of the signed big-number operations against GMP.
+// The seed is printed; VELMORA_DIFF_SEED=<n> repeats a run, and
+// VELMORA_DIFF_SCALE=<percent> shrinks or grows the number of operations
+// (memcheck runs use a small scale).
+#include "tests/bignum/differential/gmpcheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <random>
+#include <string>
+
+namespace {
+
+using GmpCheck::Mpz;
+using GmpCheck::Op;
+
+uint64_t RunSeed()
+{
+    static const uint64_t seed = [] {
+        if (const char* text = std::getenv("VELMORA_DIFF_SEED"))
+            return static_cast<uint64_t>(std::strtoull(text, nullptr, 10));
+        return (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
+    }();
+    return seed;
+}
+
+int Scaled(int count)
+{
+    long percent = 100;
+    if (const char* text = std::getenv("VELMORA_DIFF_SCALE"))
+        percent = std::strtol(text, nullptr, 10);
+    return static_cast<int>(std::max(1L, count * percent / 100));
+}
+
+long long& OperationsRun()
+{
+    static long long count = 0;
+    return count;
+}
+
+// Draws operands that favour the places where base-10000 arithmetic breaks:
+// zero of either sign, one, runs of 9999 digits, exact powers of 10000 and
+// numbers one node longer than their partner.
+class OperandSource {
+public:
+    explicit OperandSource(uint64_t seed) : rng_(seed) {}
+
+    int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    // A value of up to maxDigits decimal digits, of either sign unless nonNegative.
+    Mpz Value(int maxDigits, bool nonNegative = false)
+    {
+        Mpz v;
+        switch (Below(10)) {
+        case 0: // 0, 1, small
+            mpz_set_ui(v.v, static_cast<unsigned long>(Below(3)));
+            break;
+        case 1: { // 10000^k, off by one either way
+            mpz_ui_pow_ui(v.v, 10000, static_cast<unsigned long>(Below(maxDigits / 4 + 1)));
+            const int shift = Below(3) - 1;
+            if (shift < 0 && mpz_sgn(v.v) > 0)
+                mpz_sub_ui(v.v, v.v, 1);
+            else if (shift > 0)
+                mpz_add_ui(v.v, v.v, 1);
+            break;
+        }
+        case 2: { // a run of nines, or of one repeated digit
+            const int length = 1 + Below(maxDigits);
+            const char digit = Below(2) ? '9' : static_cast<char>('1' + Below(9));
+            mpz_set_str(v.v, std::string(static_cast<std::size_t>(length), digit).c_str(), 10);
+            break;
+        }
+        default: { // uniform digits, length uniform
+            const int length = 1 + Below(maxDigits);
+            std::string digits;
+            for (int i = 0; i < length; ++i)
+                digits += static_cast<char>('0' + Below(10));
+            mpz_set_str(v.v, digits.c_str(), 10);
+            break;
+        }
+        }
+        if (!nonNegative && Below(2))
+            mpz_neg(v.v, v.v);
+        return v;
+    }
+
+    // Zero sometimes comes with a negative Sign.
+    GInt::OwnedNum Num(const Mpz& v) { return GmpCheck::MakeNum(v, Below(2) == 0); }
+
+private:
+    std::mt19937_64 rng_;
+};
+
+struct Limits {
+    int count;
+    int digitsA, digitsB, digitsC;
+    bool positiveOnly = false;
+    bool mayAlias = false; // the operation allows a and b to be one number
+};
+
+void RunDifferential(Op op, Limits limits)
+{
+    const uint64_t seed = RunSeed() ^ (static_cast<uint64_t>(op) * 0x9E3779B97F4A7C15ull);
+    OperandSource source(seed);
+    const int count = Scaled(limits.count);
+    int failures = 0;
+    for (int i = 0; i < count && failures < 10; ++i) {
+        const bool positive = limits.positiveOnly && source.Below(4) != 0;
+        GInt::OwnedNum a = source.Num(source.Value(limits.digitsA, positive));
+        GInt::OwnedNum b = source.Num(source.Value(limits.digitsB, positive));
+        GInt::OwnedNum c = source.Num(source.Value(limits.digitsC, positive));
+        const bool alias = limits.mayAlias && source.Below(16) == 0;
+        const std::string verdict = GmpCheck::CheckOp(op, a.get(), alias ? a.get() : b.get(), c.get());
+        if (!verdict.empty()) {
+            ++failures;
+            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ", operation " << i << ")";
+        }
+        ++OperationsRun();
+    }
+}
+
+class Differential : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { std::cout << "VELMORA_DIFF_SEED=" << RunSeed() << std::endl; }
+    static void TearDownTestSuite()
+    {
+        std::cout << "differential operations checked: " << OperationsRun() << std::endl;
+    }
+};
+
+TEST_F(Differential, AddNum) { RunDifferential(Op::Add, {20000, 60, 60, 0}); }
+TEST_F(Differential, SubNum) { RunDifferential(Op::Sub, {20000, 60, 60, 0}); }
+TEST_F(Differential, MulNum) { RunDifferential(Op::Mul, {14000, 50, 50, 0, false, true}); }
+TEST_F(Differential, SquareNum) { RunDifferential(Op::Square, {4000, 60, 0, 0}); }
+TEST_F(Differential, DivModNum) { RunDifferential(Op::DivMod, {16000, 70, 35, 0, false, true}); }
+TEST_F(Differential, ModNum) { RunDifferential(Op::Mod, {10000, 70, 35, 0, false, true}); }
+TEST_F(Differential, GcdNum) { RunDifferential(Op::Gcd, {6000, 40, 40, 0}); }
+TEST_F(Differential, MulMod) { RunDifferential(Op::MulMod, {4000, 40, 40, 30}); }
+TEST_F(Differential, SquareMod) { RunDifferential(Op::SquareMod, {2000, 40, 30, 0}); }
+TEST_F(Differential, PowerMod) { RunDifferential(Op::PowerMod, {1000, 30, 25, 25}); }
+TEST_F(Differential, InverseMod) { RunDifferential(Op::InverseMod, {5000, 30, 30, 0, true}); }
+
+// The oracle itself must catch a wrong result, or every check above is empty.
+TEST(DifferentialOracle, NoticesWrongResults)
+{
+    const GInt::OwnedNum seven = GmpCheck::MakeNum(Mpz(7));
+    EXPECT_EQ(GmpCheck::ChainDefect(seven.get()), "");
+    EXPECT_EQ(GmpCheck::ValueOf(seven.get()).text(), "7");
+
+    // A chain with a zero top node is reported, and a broken back link too.
+    GInt::OwnedNum padded = GmpCheck::MakeNum(Mpz(10000));
+    padded.get()->Higher->Digit = 0;
+    EXPECT_NE(GmpCheck::ChainDefect(padded.get()), "");
+    padded.get()->Higher->Digit = 1;
+    padded.get()->Higher->Lower = nullptr;
+    EXPECT_NE(GmpCheck::ChainDefect(padded.get()), "");
+    padded.get()->Higher->Lower = padded.get();
+    EXPECT_EQ(GmpCheck::ChainDefect(padded.get()), "");
+
+    // The expected sign table of the division.
+    struct Case {
+        long a, b, q, r;
+    };
+    for (const Case c : {Case{7, 3, 2, 1}, Case{7, -3, -2, 1}, Case{-7, 3, -3, 2}, Case{-7, -3, 3, 2},
+             Case{-6, 3, -2, 0}, Case{-3, 10, -1, 7}}) {
+        const GInt::OwnedNum a = GmpCheck::MakeNum(Mpz(c.a));
+        const GInt::OwnedNum b = GmpCheck::MakeNum(Mpz(c.b));
+        EXPECT_EQ(GmpCheck::CheckOp(Op::DivMod, a.get(), b.get(), nullptr), "") << c.a << " / " << c.b;
+        GInt::OwnedNum q, r;
+        GInt::DivModNum(a.get(), b.get(), q.out(), r.out());
+        EXPECT_EQ(GmpCheck::ValueOf(q.get()).text(), std::to_string(c.q));
+        EXPECT_EQ(GmpCheck::ValueOf(r.get()).text(), std::to_string(c.r));
+    }
+}
+
+} // namespace
