@@ -87,9 +87,32 @@ protected:
     int handle_ = -1;
     bool connected_ = false;
 
+    // Takes over a fresh handle; its notifications start disabled.
+    void adoptHandle(int handle);
+    // Closes the socket without any event and forgets the send queue.
+    void closeSilently();
+    // Drops every callback: the object delivers nothing from now on.
+    void silence();
+    // The disconnect event while the socket is open, then the close.
+    void closingSequence(int handle);
+    // Delivers `event` concerning `socket` (this object, or a new connection).
+    void deliverEvent(TCustomWinSocket* socket, TSocketEvent event);
+    // The error callback, then "Asynchronous socket error %d" unless the code became 0.
+    void errorSequence(TErrorEvent kind, int code);
+    // The error callback, the closing sequence, then the socket error of `api`.
+    void failedTransfer(TErrorEvent kind, int code, const char* api);
+    void readNotification();
+    void writeNotification();
+    // The end of a connection attempt, with its error code.
+    void connectNotification(int code);
+    void flushOutgoing();
+    virtual void acceptNotification() {}
+
     friend class TClientSocket;
     friend class TServerSocket;
     friend class TServerWinSocket;
+    friend class TServerClientWinSocket;
+    friend class BusyScope;
 };
 
 // The outgoing connection of a TClientSocket, used for every attempt.
@@ -127,6 +150,14 @@ public:
     TServerClientWinSocket* ConnectionAt(int index) const;
 
 private:
+    void acceptNotification() override;
+    // Takes the connection out of the list, closes it without events and
+    // destroys it now, or once its own processing has returned.
+    void releaseConnection(TServerClientWinSocket* connection);
+    void releaseAllConnections();
+    // The release after OnClientDisconnect, carried out by the event loop.
+    void scheduleRelease(TCustomWinSocket* connection);
+
     TServerType serverType_ = stNonBlocking;
     std::vector<QPointer<TServerClientWinSocket>> connections_;
     friend class TServerSocket;
@@ -160,6 +191,8 @@ public:
     TSocketErrorEvent OnError;
 
 private:
+    void open();
+
     TClientWinSocket* socket_;
     std::string host_, address_, service_;
     int port_ = 0;
@@ -191,6 +224,8 @@ public:
     TSocketErrorEvent OnClientError;
 
 private:
+    void open();
+
     TServerWinSocket* socket_;
     std::string service_;
     int port_ = 0;

@@ -1,0 +1,437 @@
+// The connecting component against a plain POSIX peer on loopback.
+#include "tests/net/netsupport.h"
+
+#include <cerrno>
+
+using namespace ScktComp;
+using namespace nettest;
+
+namespace {
+
+// Records every client event as "name" (plus the state seen inside the handler).
+struct ClientLog {
+    std::vector<std::string> events;
+    std::vector<std::pair<TErrorEvent, int>> errors;
+    int suppress = -1; // the code an error handler leaves behind; -1 keeps it
+
+    void attach(TClientSocket& client)
+    {
+        auto record = [this, &client](const char* name) {
+            return [this, &client, name](QObject* sender, TCustomWinSocket* socket) {
+                EXPECT_EQ(sender, &client);
+                EXPECT_EQ(socket, client.Socket());
+                events.emplace_back(name);
+            };
+        };
+        client.OnLookup = record("lookup");
+        client.OnConnecting = record("connecting");
+        client.OnConnect = [this, &client](QObject*, TCustomWinSocket* socket) {
+            events.emplace_back(client.Active() && socket->Connected() ? "connect(active)" : "connect(inactive)");
+        };
+        client.OnDisconnect = [this, &client](QObject*, TCustomWinSocket* socket) {
+            // Delivered while the socket is still open, after Active has fallen.
+            events.emplace_back(std::string("disconnect(") + (client.Active() ? "active" : "inactive") +
+                                (socket->SocketHandle() >= 0 ? ",open)" : ",closed)"));
+        };
+        client.OnRead = record("read");
+        client.OnError = [this](QObject*, TCustomWinSocket*, TErrorEvent kind, int& code) {
+            errors.emplace_back(kind, code);
+            events.emplace_back("error");
+            if (suppress >= 0)
+                code = suppress;
+        };
+    }
+};
+
+using ClientSocketTest = NetTest;
+
+TEST_F(ClientSocketTest, ConnectReadAndPeerCloseInOrder)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    ASSERT_TRUE(listener.valid());
+
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    std::string received;
+    client.OnRead = [&](QObject*, TCustomWinSocket* socket) {
+        log.events.emplace_back("read");
+        received += socket->ReadAvailableText();
+    };
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting"}));
+    EXPECT_FALSE(client.Active()) << "Active waits for the end of the attempt";
+
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "connect(active)"}));
+    EXPECT_EQ(client.Socket()->PeerAddress(), "127.0.0.1");
+
+    sendRaw(peer.get(), "hello");
+    ASSERT_TRUE(waitFor([&] { return received == "hello"; }));
+
+    peer.reset();
+    ASSERT_TRUE(waitFor([&] { return !client.Active(); }));
+    EXPECT_EQ(log.events.back(), "disconnect(inactive,open)");
+    EXPECT_EQ(client.Socket()->SocketHandle(), -1);
+    EXPECT_FALSE(client.Socket()->Connected());
+    EXPECT_TRUE(log.errors.empty());
+}
+
+TEST_F(ClientSocketTest, HostNameGoesThroughTheSameLookup)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    client.SetHost("localhost");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(peer.valid());
+    EXPECT_TRUE(waitFor([&] { return client.Active(); }));
+}
+
+TEST_F(ClientSocketTest, LocalCloseDeliversDisconnectInsideTheCall)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+
+    log.events.clear();
+    client.SetActive(false);
+    EXPECT_EQ(log.events, (std::vector<std::string>{"disconnect(inactive,open)"}));
+    EXPECT_FALSE(client.Active());
+    EXPECT_TRUE(waitPeerClosed(peer.get()));
+
+    // Setting the value it already has does nothing.
+    client.SetActive(false);
+    EXPECT_EQ(log.events.size(), 1u);
+}
+
+TEST_F(ClientSocketTest, WriteIsNotifiedOnceAfterConnect)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    int writes = 0;
+    client.OnWrite = [&](QObject*, TCustomWinSocket*) { ++writes; };
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return writes > 0; }));
+    EXPECT_EQ(client.Socket()->SendTextOnce("ping"), 4);
+    settle(100);
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(readRawNow(peer.get()), "ping");
+}
+
+TEST_F(ClientSocketTest, UnhandledReadIsNotRepeatedUntilAReceive)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    int reads = 0;
+    client.OnRead = [&](QObject*, TCustomWinSocket*) { ++reads; };
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+
+    sendRaw(peer.get(), "first");
+    ASSERT_TRUE(waitFor([&] { return reads == 1; }));
+    sendRaw(peer.get(), "second");
+    settle(100);
+    EXPECT_EQ(reads, 1) << "pending data must not be announced again before it is read";
+
+    // Both texts wait joined in one read.
+    EXPECT_EQ(client.Socket()->ReadAvailableText(), "firstsecond");
+    EXPECT_EQ(client.Socket()->ReadAvailableText(), "");
+    sendRaw(peer.get(), "third");
+    EXPECT_TRUE(waitFor([&] { return reads == 2; }));
+    EXPECT_EQ(client.Socket()->ReadAvailableText(), "third");
+}
+
+TEST_F(ClientSocketTest, RefusedConnectionSuppressedByTheHandler)
+{
+    const std::uint16_t port = freePort();
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    log.suppress = 0;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    ASSERT_TRUE(waitFor([&] { return !log.errors.empty(); }));
+    settle(50);
+    EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeConnect, ECONNREFUSED}}));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "error"}));
+    EXPECT_FALSE(client.Active());
+    EXPECT_FALSE(client.Socket()->Connected());
+    EXPECT_EQ(client.Socket()->SendTextOnce("x"), 0);
+
+    // The next opening starts afresh, with a new socket.
+    std::uint16_t livePort = 0;
+    Fd listener = listenRaw(livePort);
+    client.SetPort(livePort);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    EXPECT_TRUE(waitFor([&] { return client.Active(); }));
+    EXPECT_EQ(log.errors.size(), 1u);
+}
+
+TEST_F(ClientSocketTest, RefusedConnectionNotSuppressedReachesTheApplication)
+{
+    const std::uint16_t port = freePort();
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+    EXPECT_EQ(takeErrors(), (std::vector<std::string>{"Asynchronous socket error " + std::to_string(ECONNREFUSED)}));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "error"}));
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(ClientSocketTest, UnresolvableHostFailsAtOnceAfterDisconnect)
+{
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("nonexistent.invalid");
+    client.SetPort(freePort());
+    try {
+        client.SetActive(true);
+        FAIL() << "no error raised";
+    } catch (const ESocketError& error) {
+        EXPECT_EQ(std::string(error.what()), "Windows socket error: " + std::string(std::strerror(EADDRNOTAVAIL)) +
+                                                 " (" + std::to_string(EADDRNOTAVAIL) + "), on API 'connect'");
+    }
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "disconnect(inactive,open)"}));
+    EXPECT_FALSE(client.Active());
+    EXPECT_EQ(client.Socket()->SocketHandle(), -1);
+    settle(50);
+    EXPECT_TRUE(log.errors.empty());
+}
+
+TEST_F(ClientSocketTest, NoAddressSpecified)
+{
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetPort(freePort());
+    try {
+        client.SetActive(true);
+        FAIL() << "no error raised";
+    } catch (const ESocketError& error) {
+        EXPECT_STREQ(error.what(), "No address specified");
+    }
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "disconnect(inactive,open)"}));
+    EXPECT_EQ(client.Socket()->SocketHandle(), -1);
+}
+
+TEST_F(ClientSocketTest, DeactivatingDuringTheAttemptDoesNothing)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    client.SetActive(false);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "connect(active)"}));
+}
+
+TEST_F(ClientSocketTest, PropertySetters)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    client.SetHost("LocalHost");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+
+    auto expectRefused = [](const std::function<void()>& change) {
+        try {
+            change();
+            ADD_FAILURE() << "change accepted while active";
+        } catch (const ESocketError& error) {
+            EXPECT_STREQ(error.what(), "Can't change value while socket is active");
+        }
+    };
+    // Equal values, texts without regard to case, change nothing and raise nothing.
+    EXPECT_NO_THROW(client.SetHost("localhost"));
+    EXPECT_NO_THROW(client.SetPort(port));
+    EXPECT_NO_THROW(client.SetAddress(""));
+    EXPECT_NO_THROW(client.SetService(""));
+    EXPECT_EQ(client.Host(), "LocalHost");
+    expectRefused([&] { client.SetHost("127.0.0.2"); });
+    expectRefused([&] { client.SetAddress("127.0.0.1"); });
+    expectRefused([&] { client.SetPort(port + 1); });
+    expectRefused([&] { client.SetService("http"); });
+    expectRefused([&] { client.SetClientType(ctNonBlocking); });
+    EXPECT_EQ(client.Host(), "LocalHost");
+    EXPECT_EQ(client.Port(), port);
+
+    client.SetActive(false);
+    client.SetHost("127.0.0.2");
+    client.SetClientType(ctNonBlocking);
+    EXPECT_EQ(client.Host(), "127.0.0.2");
+    EXPECT_EQ(client.ClientType(), ctNonBlocking);
+}
+
+TEST_F(ClientSocketTest, AddressTextAndServiceName)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    client.SetAddress("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    client.SetActive(false);
+
+    // An unknown service gives port 0, which the system refuses.
+    client.SetService("no-such-service-here");
+    client.SetActive(true);
+    int errorsSeen = 0;
+    client.OnError = [&](QObject*, TCustomWinSocket*, TErrorEvent, int& code) {
+        ++errorsSeen;
+        code = 0;
+    };
+    EXPECT_TRUE(waitFor([&] { return errorsSeen == 1; }));
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(ClientSocketTest, HandlerErrorsGoToTheApplicationAndTheNextNotificationRuns)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    int reads = 0;
+    client.OnRead = [&](QObject*, TCustomWinSocket* socket) {
+        ++reads;
+        const std::string text = socket->ReadAvailableText();
+        if (text == "boom")
+            throw std::runtime_error("handler failed");
+    };
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    sendRaw(peer.get(), "boom");
+    ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+    EXPECT_EQ(takeErrors(), std::vector<std::string>{"handler failed"});
+    sendRaw(peer.get(), "calm");
+    EXPECT_TRUE(waitFor([&] { return reads == 2; }));
+}
+
+TEST_F(ClientSocketTest, ResetReportedWithCloseLeavesTheConnectionOpen)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    log.suppress = 0;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    resetRaw(peer);
+    ASSERT_TRUE(waitFor([&] { return !log.errors.empty(); }));
+    settle(100);
+    EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeDisconnect, ECONNRESET}}));
+    EXPECT_TRUE(client.Active());
+    EXPECT_TRUE(client.Socket()->Connected());
+
+    // A later send on it fails, closes it and, suppressed, stays silent.
+    waitFor([&] { return client.Socket()->SendTextOnce("x") == 0 || !client.Active(); }, 2000);
+    EXPECT_FALSE(client.Active());
+    EXPECT_EQ(log.events.back(), "disconnect(inactive,open)");
+    ASSERT_GE(log.errors.size(), 2u);
+    EXPECT_EQ(log.errors[1].first, eeSend);
+}
+
+TEST_F(ClientSocketTest, SendToAClosedPeerRaisesNoSignal)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    peer.reset();
+
+    // Without the event loop the close goes unnoticed; the first send draws a
+    // reset, the error it leaves is taken here, and the next send meets a
+    // broken pipe, which must not raise SIGPIPE.
+    const int handle = client.Socket()->SocketHandle();
+    EXPECT_EQ(client.Socket()->SendTextOnce("one"), 3);
+    pollfd p{handle, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    ASSERT_TRUE(p.revents & (POLLERR | POLLHUP));
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    ::getsockopt(handle, SOL_SOCKET, SO_ERROR, &pending, &length);
+    try {
+        client.Socket()->SendTextOnce("two");
+        FAIL() << "no error raised";
+    } catch (const ESocketError& error) {
+        EXPECT_EQ(std::string(error.what()), "Windows socket error: " + std::string(std::strerror(EPIPE)) + " (" +
+                                                 std::to_string(EPIPE) + "), on API 'send'");
+    }
+    EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeSend, EPIPE}}));
+    EXPECT_EQ(log.events.back(), "disconnect(inactive,open)");
+    EXPECT_FALSE(client.Active());
+}
+
+TEST_F(ClientSocketTest, DestroyingAnOpenComponentDeliversNothing)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    Fd peer;
+    int events = 0;
+    {
+        TClientSocket client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(port);
+        client.SetActive(true);
+        peer = acceptRaw(listener.get());
+        ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+        client.OnDisconnect = [&](QObject*, TCustomWinSocket*) { ++events; };
+        client.OnError = [&](QObject*, TCustomWinSocket*, TErrorEvent, int&) { ++events; };
+    }
+    EXPECT_TRUE(waitPeerClosed(peer.get()));
+    EXPECT_EQ(events, 0);
+}
+
+} // namespace
