@@ -26,7 +26,8 @@ struct KeyPair {
 
 // Appends one seed text of one to three random pieces to `text`.
 void RandomDigitString(std::string& text);
-// Fills `pair` with a fresh key and hands back the decimal texts of d and n.
+// Seeds the generator from the clock, fills `pair` with a fresh key made of two
+// different primes and hands back the decimal texts of d and n.
 void GenerateKeyPair(KeyPair& pair, std::string& decryptText, std::string& modulusText);
 
 } // namespace PrimeGeneration

@@ -32,10 +32,12 @@ int32_t RandomBelow(int32_t n);
 // passed := n is odd, not divisible by 5 nor by any entry of SmallPrimes.
 void PassesTrialDivision(GInt::Num n, bool& passed);
 // passed := odd n >= 3 survives up to `rounds` Rabin-Miller rounds with bases from SmallPrimes.
+// Reseeds from the clock before the first round; false without drawing for any other n.
 void RabinMillerRounds(GInt::Num n, int32_t rounds, bool& passed);
 // Trial division, then Rabin-Miller rounds for the survivors; false for n below 2.
 void IsProbablePrime(GInt::Num n, int32_t rounds, bool& passed);
-// Replaces n by the first odd candidate above it that passes 5 rounds.
+// Replaces n (the old chain is released) by the first odd candidate above it
+// that passes 5 rounds, starting at n made odd plus 2; a negative start counts as 0.
 void NextPrime(GInt::Num& n);
 
 } // namespace PrimeGeneration
