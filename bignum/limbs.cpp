@@ -6,119 +6,181 @@ namespace GInt::limbs {
 
 namespace {
 
-// Remainder of a trimmed x by a fixed modulus m >= 1, with m's normalisation
-// for long division worked out once. Used for the many reductions of PowerMod.
-class Reducer {
+// Digit-array kernels for a radix B (10000 for the chain digits, 10^8 for the
+// packed digits of PowerMod). Every intermediate fits 64 bits for B <= 10^8.
+template <uint64_t B>
+struct Radix {
+    // out[0..len + 1) := x[0..len) * k for k < B.
+    static void MultiplySmall(const uint32_t* x, size_t len, uint64_t k, uint32_t* out)
+    {
+        uint64_t carry = 0;
+        for (size_t i = 0; i < len; ++i) {
+            const uint64_t t = x[i] * k + carry;
+            out[i] = static_cast<uint32_t>(t % B);
+            carry = t / B;
+        }
+        out[len] = static_cast<uint32_t>(carry);
+    }
+
+    // x[0..len) := floor(x / d), returning x mod d; 1 <= d < B.
+    static uint32_t DivideSmall(uint32_t* x, size_t len, uint64_t d)
+    {
+        uint64_t remainder = 0;
+        for (size_t i = len; i-- > 0;) {
+            const uint64_t v = remainder * B + x[i];
+            x[i] = static_cast<uint32_t>(v / d);
+            remainder = v % d;
+        }
+        return static_cast<uint32_t>(remainder);
+    }
+
+    // out[0..na+nb) := a * b, schoolbook with one carry chain per row.
+    static void Multiply(const uint32_t* a, size_t na, const uint32_t* b, size_t nb, uint32_t* out)
+    {
+        std::fill(out, out + na + nb, 0u);
+        for (size_t i = 0; i < na; ++i) {
+            const uint64_t ai = a[i];
+            uint64_t carry = 0;
+            uint32_t* row = out + i;
+            for (size_t j = 0; j < nb; ++j) {
+                const uint64_t t = ai * b[j] + row[j] + carry;
+                row[j] = static_cast<uint32_t>(t % B);
+                carry = t / B;
+            }
+            row[nb] = static_cast<uint32_t>(carry);
+        }
+    }
+
+    // Knuth's algorithm D on a normalised divisor v (n >= 2 digits, top digit
+    // at least B / 2). u holds the shifted dividend with one spare top digit
+    // (m + n + 1 digits). Each quotient digit is estimated from the top two
+    // digits of the running remainder and the top digit of v, corrected with
+    // the second digit of v (after which it is at most one too large) and,
+    // rarely, by adding v back. Afterwards u[0..n) is the (still shifted)
+    // remainder; q, if given, receives the m + 1 quotient digits.
+    static void DivideNormalized(uint32_t* u, size_t uLength, const uint32_t* v, size_t n, uint32_t* q)
+    {
+        const size_t m = uLength - n - 1;
+        const uint64_t vTop = v[n - 1];
+        const uint64_t vNext = v[n - 2];
+        for (size_t j = m + 1; j-- > 0;) {
+            const uint64_t head = static_cast<uint64_t>(u[j + n]) * B + u[j + n - 1];
+            uint64_t qhat = head / vTop;
+            uint64_t rhat = head % vTop;
+            while (qhat >= B || qhat * vNext > rhat * B + u[j + n - 2]) {
+                --qhat;
+                rhat += vTop;
+                if (rhat >= B)
+                    break;
+            }
+            uint64_t carry = 0;
+            int64_t borrow = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const uint64_t p = qhat * v[i] + carry;
+                carry = p / B;
+                int64_t t = static_cast<int64_t>(u[i + j]) - static_cast<int64_t>(p % B) - borrow;
+                borrow = t < 0 ? 1 : 0;
+                if (t < 0)
+                    t += static_cast<int64_t>(B);
+                u[i + j] = static_cast<uint32_t>(t);
+            }
+            const int64_t top = static_cast<int64_t>(u[j + n]) - static_cast<int64_t>(carry) - borrow;
+            if (top < 0) {
+                // qhat was one too large: add v back; the top digit becomes zero.
+                --qhat;
+                uint64_t c = 0;
+                for (size_t i = 0; i < n; ++i) {
+                    uint64_t s = static_cast<uint64_t>(u[i + j]) + v[i] + c;
+                    c = s >= B ? 1 : 0;
+                    if (c)
+                        s -= B;
+                    u[i + j] = static_cast<uint32_t>(s);
+                }
+                u[j + n] = 0;
+            } else {
+                u[j + n] = static_cast<uint32_t>(top);
+            }
+            if (q)
+                q[j] = static_cast<uint32_t>(qhat);
+        }
+    }
+};
+
+using Chain = Radix<kBase>;
+
+// Packed radix for PowerMod: two chain digits per word halves the digit count
+// and so quarters the work of every product and reduction.
+constexpr uint64_t kWide = static_cast<uint64_t>(kBase) * kBase;
+using Wide = Radix<kWide>;
+
+Limbs Pack(const Limbs& x)
+{
+    Limbs packed((x.size() + 1) / 2);
+    for (size_t i = 0; i < x.size(); ++i)
+        packed[i / 2] += i % 2 ? x[i] * kBase : x[i];
+    return packed;
+}
+
+Limbs Unpack(const Limbs& packed)
+{
+    Limbs x(packed.size() * 2);
+    for (size_t i = 0; i < packed.size(); ++i) {
+        x[2 * i] = packed[i] % kBase;
+        x[2 * i + 1] = packed[i] / kBase;
+    }
+    Trim(x);
+    return x;
+}
+
+// Remainder by a fixed modulus m >= 2 (trimmed, in the packed radix), with m's
+// normalisation for long division worked out once.
+class WideReducer {
 public:
-    explicit Reducer(const Limbs& modulus);
-    // x[0..len) mod m; the digits need not be trimmed.
-    Limbs Reduce(const uint32_t* x, size_t len);
+    explicit WideReducer(const Limbs& modulus) : modulus_(modulus)
+    {
+        const size_t n = modulus_.size();
+        if (n < 2)
+            return;
+        factor_ = kWide / (modulus_[n - 1] + 1);
+        normalized_.resize(n + 1);
+        Wide::MultiplySmall(modulus_.data(), n, factor_, normalized_.data());
+        normalized_.pop_back(); // zero: the top digit stays below the radix
+    }
+
+    // out := x[0..len) mod m; x need not be trimmed and is used as scratch.
+    void Reduce(Limbs& x, Limbs& out)
+    {
+        size_t len = x.size();
+        while (len > 1 && x[len - 1] == 0)
+            --len;
+        const size_t n = modulus_.size();
+        if (n == 1) {
+            uint64_t r = 0;
+            for (size_t i = len; i-- > 0;)
+                r = (r * kWide + x[i]) % modulus_[0];
+            out.assign(1, static_cast<uint32_t>(r));
+            return;
+        }
+        if (len < n) {
+            out.assign(x.begin(), x.begin() + static_cast<ptrdiff_t>(len));
+            return;
+        }
+        work_.resize(len + 1);
+        Wide::MultiplySmall(x.data(), len, factor_, work_.data());
+        Wide::DivideNormalized(work_.data(), work_.size(), normalized_.data(), n, nullptr);
+        Wide::DivideSmall(work_.data(), n, factor_);
+        size_t length = n;
+        while (length > 1 && work_[length - 1] == 0)
+            --length;
+        out.assign(work_.begin(), work_.begin() + static_cast<ptrdiff_t>(length));
+    }
 
 private:
     Limbs modulus_;
-    Limbs normalized_; // modulus * factor_, top digit >= kBase / 2
-    uint32_t factor_ = 1;
+    Limbs normalized_; // modulus * factor_, top digit at least half the radix
+    uint64_t factor_ = 1;
     Limbs work_;
 };
-
-// Knuth's algorithm D on a normalised divisor v (n >= 2 digits, top digit at
-// least kBase / 2). u holds the shifted dividend with one spare top digit
-// (m + n + 1 digits). Each quotient digit is estimated from the top two digits
-// of the running remainder and the top digit of v, corrected with the second
-// digit of v (after which it is at most one too large) and, rarely, by adding
-// v back. Afterwards u[0..n) is the (still shifted) remainder; q, if given,
-// receives the m + 1 quotient digits.
-void DivideNormalized(uint32_t* u, size_t uLength, const uint32_t* v, size_t n, uint32_t* q)
-{
-    const size_t m = uLength - n - 1;
-    const uint64_t vTop = v[n - 1];
-    const uint64_t vNext = v[n - 2];
-    for (size_t j = m + 1; j-- > 0;) {
-        const uint64_t head = static_cast<uint64_t>(u[j + n]) * kBase + u[j + n - 1];
-        uint64_t qhat = head / vTop;
-        uint64_t rhat = head % vTop;
-        while (qhat >= kBase || qhat * vNext > rhat * kBase + u[j + n - 2]) {
-            --qhat;
-            rhat += vTop;
-            if (rhat >= kBase)
-                break;
-        }
-        uint64_t carry = 0;
-        int64_t borrow = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t p = qhat * v[i] + carry;
-            carry = p / kBase;
-            int64_t t = static_cast<int64_t>(u[i + j]) - static_cast<int64_t>(p % kBase) - borrow;
-            borrow = t < 0 ? 1 : 0;
-            if (t < 0)
-                t += kBase;
-            u[i + j] = static_cast<uint32_t>(t);
-        }
-        const int64_t top = static_cast<int64_t>(u[j + n]) - static_cast<int64_t>(carry) - borrow;
-        if (top < 0) {
-            // qhat was one too large: add v back; the top digit becomes zero.
-            --qhat;
-            uint32_t c = 0;
-            for (size_t i = 0; i < n; ++i) {
-                uint32_t s = u[i + j] + v[i] + c;
-                c = s >= kBase ? 1 : 0;
-                if (c)
-                    s -= kBase;
-                u[i + j] = s;
-            }
-            u[j + n] = 0;
-        } else {
-            u[j + n] = static_cast<uint32_t>(top);
-        }
-        if (q)
-            q[j] = static_cast<uint32_t>(qhat);
-    }
-}
-
-// out[0..len + 1) := x[0..len) * k for k < kBase.
-void MultiplySmall(const uint32_t* x, size_t len, uint32_t k, uint32_t* out)
-{
-    uint32_t carry = 0;
-    for (size_t i = 0; i < len; ++i) {
-        const uint32_t t = x[i] * k + carry;
-        out[i] = t % kBase;
-        carry = t / kBase;
-    }
-    out[len] = carry;
-}
-
-Reducer::Reducer(const Limbs& modulus) : modulus_(modulus)
-{
-    const size_t n = modulus_.size();
-    if (n < 2)
-        return;
-    factor_ = kBase / (modulus_[n - 1] + 1);
-    normalized_.resize(n + 1);
-    MultiplySmall(modulus_.data(), n, factor_, normalized_.data());
-    normalized_.pop_back(); // zero: the top digit stays below kBase
-}
-
-Limbs Reducer::Reduce(const uint32_t* x, size_t len)
-{
-    while (len > 1 && x[len - 1] == 0)
-        --len;
-    const size_t n = modulus_.size();
-    if (n == 1) {
-        uint32_t r = 0;
-        for (size_t i = len; i-- > 0;)
-            r = (r * kBase + x[i]) % modulus_[0];
-        return Limbs{r};
-    }
-    if (len < n)
-        return Limbs(x, x + len);
-    work_.resize(len + 1);
-    MultiplySmall(x, len, factor_, work_.data());
-    DivideNormalized(work_.data(), work_.size(), normalized_.data(), n, nullptr);
-    Limbs r(work_.begin(), work_.begin() + static_cast<ptrdiff_t>(n));
-    DivSmallInPlace(r, factor_);
-    Trim(r);
-    return r;
-}
 
 } // namespace
 
@@ -209,13 +271,7 @@ void Multiply(const uint32_t* a, size_t na, const uint32_t* b, size_t nb, uint32
 
 uint32_t DivSmallInPlace(Limbs& x, uint32_t d)
 {
-    uint32_t remainder = 0;
-    for (size_t i = x.size(); i-- > 0;) {
-        const uint32_t v = remainder * kBase + x[i];
-        x[i] = v / d;
-        remainder = v % d;
-    }
-    return remainder;
+    return Chain::DivideSmall(x.data(), x.size(), d);
 }
 
 void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r)
@@ -238,12 +294,11 @@ void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r)
     }
     const uint32_t factor = kBase / (b[n - 1] + 1);
     Limbs u(a.size() + 1);
-    MultiplySmall(a.data(), a.size(), factor, u.data());
+    Chain::MultiplySmall(a.data(), a.size(), factor, u.data());
     Limbs v(n + 1);
-    MultiplySmall(b.data(), n, factor, v.data());
-    const size_t quotientLength = a.size() - n + 1;
-    Limbs quotient(quotientLength);
-    DivideNormalized(u.data(), u.size(), v.data(), n, quotient.data());
+    Chain::MultiplySmall(b.data(), n, factor, v.data());
+    Limbs quotient(a.size() - n + 1);
+    Chain::DivideNormalized(u.data(), u.size(), v.data(), n, quotient.data());
     Trim(quotient);
     r.assign(u.begin(), u.begin() + static_cast<ptrdiff_t>(n));
     DivSmallInPlace(r, factor);
@@ -252,27 +307,29 @@ void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r)
         *q = std::move(quotient);
 }
 
-// Left-to-right square-and-multiply over the binary digits of the exponent;
-// every product is reduced at once, so operands stay below the modulus.
+// Left-to-right square-and-multiply over the binary digits of the exponent,
+// in the packed radix; every product is reduced at once, so the operands stay
+// below the modulus.
 Limbs PowerMod(const Limbs& base, const Limbs& exponent, const Limbs& modulus)
 {
     if (modulus.size() == 1 && modulus[0] == 1)
         return Limbs{0};
     const std::string bits = ToBinary(exponent);
-    Reducer reducer(modulus);
-    Limbs result = base;
+    const Limbs wideBase = Pack(base);
+    WideReducer reducer(Pack(modulus));
+    Limbs result = wideBase;
     Limbs product;
     for (size_t i = 1; i < bits.size(); ++i) {
-        product.assign(2 * result.size(), 0);
-        Multiply(result.data(), result.size(), result.data(), result.size(), product.data());
-        result = reducer.Reduce(product.data(), product.size());
+        product.resize(2 * result.size());
+        Wide::Multiply(result.data(), result.size(), result.data(), result.size(), product.data());
+        reducer.Reduce(product, result);
         if (bits[i] == '1') {
-            product.assign(result.size() + base.size(), 0);
-            Multiply(result.data(), result.size(), base.data(), base.size(), product.data());
-            result = reducer.Reduce(product.data(), product.size());
+            product.resize(result.size() + wideBase.size());
+            Wide::Multiply(result.data(), result.size(), wideBase.data(), wideBase.size(), product.data());
+            reducer.Reduce(product, result);
         }
     }
-    return result;
+    return Unpack(result);
 }
 
 // Twelve bits at a time (4096 < kBase), least significant first, reversed at the end.

@@ -115,6 +115,23 @@ TEST(GIntArithmetic, CompareAbsOrdersByNodeCountThenDigits)
     EXPECT_EQ(CompareAbs(Make("-0").get(), Make("0").get()), crEqual);
 }
 
+TEST(GIntArithmetic, NegateAndAbsTouchOnlyTheSign)
+{
+    OwnedNum n = Make("0");
+    NegateNum(n.get());
+    EXPECT_EQ(Text(n.get()), "-0");
+    NegateNum(n.get());
+    EXPECT_EQ(Text(n.get()), "0");
+    n = Make("-123456789");
+    AbsNum(n.get());
+    EXPECT_EQ(Text(n.get()), "123456789");
+    AbsNum(n.get());
+    EXPECT_EQ(Text(n.get()), "123456789");
+    NegateNum(n.get());
+    EXPECT_EQ(Digits(n.get()), (std::vector<int32_t>{6789, 2345, 1}));
+    EXPECT_EQ(n.get()->Sign, 0);
+}
+
 TEST(GIntArithmetic, AdditionCarriesBorrowsAndZeroSigns)
 {
     auto sum = [](const char* a, const char* b) {

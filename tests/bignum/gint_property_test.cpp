@@ -353,3 +353,87 @@ TEST(GIntProperty, TextRoundTrips)
 
 } // namespace
 } // namespace gint_test
+
+namespace gint_test {
+namespace {
+
+using namespace GInt;
+
+// Text of a number with 1..maxNodes base-10000 digits, biased towards the
+// digits 0 and 9999, which make quotient estimates go wrong most often.
+std::string LongText(Random& random, int maxNodes)
+{
+    const int nodes = 1 + static_cast<int>(random.Below(static_cast<uint64_t>(maxNodes)));
+    std::string text = random.Below(2) ? "-" : "";
+    text += std::to_string(1 + random.Below(9999));
+    for (int i = 1; i < nodes; ++i) {
+        const uint64_t kind = random.Below(4);
+        const uint64_t digit = kind == 0 ? 0 : kind == 1 ? 9999 : random.Below(10000);
+        std::string group = std::to_string(digit);
+        text += std::string(4 - group.size(), '0') + group;
+    }
+    return text;
+}
+
+// Large operands beyond the 128-bit oracle: a = q*b + r with 0 <= r < |b|,
+// checked with the multiplication and addition of the unit itself.
+TEST(GIntProperty, LongDivisionReassembles)
+{
+    Random random;
+    for (int i = 0; i < kRounds; ++i) {
+        OwnedNum a = Make(LongText(random, 60));
+        OwnedNum b = Make(LongText(random, 30));
+        const std::string context = Text(a.get()) + " / " + Text(b.get());
+        OwnedNum q;
+        OwnedNum r;
+        DivModNum(a.get(), b.get(), q.out(), r.out());
+        EXPECT_TRUE(WellFormed(q.get())) << context;
+        EXPECT_TRUE(WellFormed(r.get())) << context;
+        EXPECT_EQ(r.get()->Sign, 1) << context;
+        EXPECT_EQ(CompareAbs(r.get(), b.get()), crLess) << context;
+        OwnedNum product;
+        MulNum(q.get(), b.get(), product.out());
+        OwnedNum sum;
+        AddNum(product.get(), r.get(), sum.out());
+        EXPECT_EQ(Text(sum.get()), Text(a.get())) << context;
+    }
+}
+
+// PowerMod at key sizes against square-and-multiply built from MulMod.
+TEST(GIntProperty, PowerModMatchesRepeatedMulMod)
+{
+    Random random;
+    for (int i = 0; i < 60; ++i) {
+        OwnedNum a = Make(LongText(random, 40));
+        OwnedNum m = Make(LongText(random, 1 + static_cast<int>(random.Below(40))));
+        std::string exponentBits;
+        const uint64_t bitCount = 1 + random.Below(200);
+        for (uint64_t k = 0; k < bitCount; ++k)
+            exponentBits.push_back(random.Below(2) ? '1' : '0');
+        OwnedNum e;
+        BinaryToNum(exponentBits, e.out());
+        const std::string context = Text(a.get()) + " ^ " + Text(e.get()) + " mod " + Text(m.get());
+
+        OwnedNum expected = Make("1");
+        for (const char bit : exponentBits) {
+            OwnedNum squared;
+            MulMod(expected.get(), expected.get(), m.get(), squared.out());
+            expected = std::move(squared);
+            if (bit == '1') {
+                OwnedNum multiplied;
+                MulMod(expected.get(), a.get(), m.get(), multiplied.out());
+                expected = std::move(multiplied);
+            }
+        }
+        OwnedNum actual;
+        PowerMod(a.get(), e.get(), m.get(), actual.out());
+        EXPECT_TRUE(WellFormed(actual.get())) << context;
+        if (CompareAbs(e.get(), Make("0").get()) == crEqual)
+            EXPECT_EQ(Text(actual.get()), "1") << context;
+        else
+            EXPECT_EQ(Text(actual.get()), Text(expected.get())) << context;
+    }
+}
+
+} // namespace
+} // namespace gint_test
