@@ -43,7 +43,7 @@ void BM_GenerateKeyPair_1000Readings(benchmark::State& state)
         }
     }
     PrimeGeneration::SetClockSource({});
-    state.counters["keys"] = benchmark::Counter(1000.0 * static_cast<double>(state.iterations()),
+    state.counters["mean_per_key"] = benchmark::Counter(1000.0 * static_cast<double>(state.iterations()),
                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["slowest_ms"] = slowestMs;
     state.counters["mean_bits"] = totalBits / 1000;

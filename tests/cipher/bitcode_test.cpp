@@ -5,7 +5,6 @@
 
 #include <bitset>
 #include <set>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -94,43 +93,26 @@ TEST(ByteCode, TableHoldsThePatternOfEachByte)
 {
     RSA::BitTable table;
     RSA::BuildBitTable(table);
-    std::set<std::string> patterns;
     for (unsigned b = 0; b < 256; ++b) {
         ASSERT_EQ(table[b].size(), 8u);
         EXPECT_EQ(table[b].find_first_not_of("01"), std::string::npos);
         EXPECT_EQ(RSA::BitsToByte(table[b]), b);
-        patterns.insert(table[b]);
     }
-    EXPECT_EQ(patterns.size(), 256u);
 }
 
-TEST(BitString, TextToBitsExamples)
+TEST(BitString, Examples)
 {
     EXPECT_EQ(RSA::TextToBits(""), "");
     EXPECT_EQ(RSA::TextToBits("Hi"), "0100111101100111");
     EXPECT_EQ(RSA::TextToBits(Bytes({0})), "00100000");
     EXPECT_EQ(RSA::TextToBits(Bytes({255})), "11110110");
-    EXPECT_EQ(RSA::TextToBits(Bytes({1})), "00000000");
     EXPECT_EQ(RSA::TextToBits(Bytes({1, 0, 1})), "000000000010000000000000");
-}
-
-TEST(BitString, BitsToTextExamples)
-{
     EXPECT_EQ(RSA::BitsToText(""), "");
     EXPECT_EQ(RSA::BitsToText("1"), Bytes({2}));
     EXPECT_EQ(RSA::BitsToText("100000000"), Bytes({2, 1}));
     EXPECT_EQ(RSA::BitsToText("0100111101100111"), "Hi");
-    EXPECT_EQ(RSA::BitsToText("1111111"), Bytes({RSA::BitsToByte("01111111")}));
-}
-
-TEST(BitString, ByteZeroIsAnOrdinaryByte)
-{
-    const std::string text = Bytes({0, 'a', 0, 0});
-    const std::string bits = RSA::TextToBits(text);
-    EXPECT_EQ(bits.size(), 32u);
-    const std::string back = RSA::BitsToText(bits);
-    EXPECT_EQ(back.size(), 4u);
-    EXPECT_EQ(back, text);
+    // Byte 0 is an ordinary byte and counts in the length.
+    EXPECT_EQ(RSA::BitsToText(RSA::TextToBits(Bytes({0, 'a', 0, 0}))), Bytes({0, 'a', 0, 0}));
 }
 
 TEST(BitString, RandomRoundTrips)
