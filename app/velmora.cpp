@@ -1,7 +1,26 @@
-#include <cstdio>
+// Velmora v2: a two-person chat over TCP/IP with keys made afresh for every
+// connection.
+#include "dialogs.h"
+#include "main.h"
+#include "net/ScktComp.h"
 
-int main()
+#include <QApplication>
+
+int main(int argc, char* argv[])
 {
-    std::puts("Velmora v2: the chat window is not built yet.");
-    return 0;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
+    QApplication::setDesktopFileName(QStringLiteral("velmora"));
+
+    WidgetDialogs dialogs;
+    TChatForm chatForm(dialogs);
+    // Errors escaping a socket notification end up in the same error box as
+    // those of commands and keys.
+    ScktComp::SetApplicationErrorHandler([&chatForm](const std::exception& error) { chatForm.ShowError(error); });
+    chatForm.show();
+
+    const int exitCode = QApplication::exec();
+    ScktComp::SetApplicationErrorHandler(nullptr);
+    return exitCode;
 }

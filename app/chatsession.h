@@ -1,0 +1,74 @@
+// The chat spoken over one connection: key exchange, then encrypted lines.
+#pragma once
+
+#include "chatview.h"
+#include "primes/KeyPair.h"
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ScktComp {
+class TClientSocket;
+class TCustomWinSocket;
+class TServerSocket;
+} // namespace ScktComp
+
+// A message from the peer that the session refuses.
+class ESessionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class ChatSession {
+public:
+    // Longest line message taken in; a typed line is far shorter, and
+    // decrypting a stranger's huge chunk would freeze the window.
+    static constexpr std::size_t MaxLineMessage = 16384;
+    // Largest peer modulus taken in, in binary digits.
+    static constexpr std::size_t MaxModulusBits = 1024;
+
+    // Lines go out on the first accepted connection of `server` in the server
+    // role and on the connection of `client` in the client role.
+    ChatSession(ChatView& view, ScktComp::TServerSocket& server, ScktComp::TClientSocket& client);
+
+    // The listening side accepted `connection`: new server key, key message, status.
+    void connectionAccepted(ScktComp::TCustomWinSocket& connection);
+    // The connecting side's attempt succeeded: new client key, key message, status.
+    void connectionMade(ScktComp::TCustomWinSocket& connection);
+    // Data arrived on `connection`: takes all of it as one message.
+    void dataArrived(ScktComp::TCustomWinSocket& connection);
+    // The Enter key in the input line: sends the line once the keys are exchanged.
+    void enterPressed();
+
+    // Takes `text` as one received message: the peer's key message while one is
+    // awaited, else a line message shown in the incoming pane.
+    void receiveText(std::string_view text);
+
+    // Generates the own key of the given role and returns the key message for the peer.
+    std::string generateOwnKey(bool serverRole);
+    // The own key message went out in the given role; the peer's is awaited next.
+    void awaitPeerKey(bool serverRole);
+    // The line message for `line` under the own key of the current role.
+    std::string encryptOwnLine(std::string_view line) const;
+
+    bool serverRole() const { return serverRole_; }
+    bool awaitingKey() const { return awaitingKey_; }
+    const PrimeGeneration::KeyPair& serverKey() const { return serverKey_; }
+    const PrimeGeneration::KeyPair& clientKey() const { return clientKey_; }
+
+private:
+    void takePeerKey(std::string_view text);
+    void showLine(std::string_view chunk);
+    const PrimeGeneration::KeyPair& ownKey() const { return serverRole_ ? serverKey_ : clientKey_; }
+    PrimeGeneration::KeyPair& peerKey() { return serverRole_ ? clientKey_ : serverKey_; }
+
+    ChatView& view_;
+    ScktComp::TServerSocket& server_;
+    ScktComp::TClientSocket& client_;
+    PrimeGeneration::KeyPair serverKey_;
+    PrimeGeneration::KeyPair clientKey_;
+    bool serverRole_ = false;
+    bool awaitingKey_ = false;
+};

@@ -1,0 +1,18 @@
+// What the chat session sees of the window: the two panes, the input line and
+// the status text.
+#pragma once
+
+#include <QString>
+
+class ChatView {
+public:
+    virtual ~ChatView() = default;
+
+    // Appends a line to the pane of the lines this user sent.
+    virtual void appendSent(const QString& line) = 0;
+    // Appends a line to the pane of received lines and connection messages.
+    virtual void appendIncoming(const QString& line) = 0;
+    virtual QString inputText() const = 0;
+    virtual void clearInput() = 0;
+    virtual void setStatus(const QString& text) = 0;
+};

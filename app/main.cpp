@@ -1,0 +1,409 @@
+#include "main.h"
+
+#include "aboutbox.h"
+#include "chatlook.h"
+#include "chatsession.h"
+#include "dialogs.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+using ScktComp::TCustomWinSocket;
+
+namespace {
+
+constexpr int BevelHeight = 2;
+constexpr int Panel1Height = 43;
+constexpr int Memo1Height = 115;
+constexpr int Panel2Height = 24;
+constexpr int StatusBarHeight = 17;
+constexpr int Edit1DesignWidth = 413;
+constexpr int Edit1Height = 21;
+
+} // namespace
+
+TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs)
+{
+    initChatResources();
+    setObjectName(QStringLiteral("ChatForm"));
+    setWindowTitle(QStringLiteral("Velmora v2"));
+    setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.png")));
+    setFont(chatFont());
+
+    buildMenu();
+    buildClientArea();
+
+    ServerSocket = new ScktComp::TServerSocket(this);
+    ServerSocket->setObjectName(QStringLiteral("ServerSocket"));
+    ServerSocket->SetPort(DefaultPort);
+    ServerSocket->SetServerType(ScktComp::stNonBlocking);
+    ClientSocket = new ScktComp::TClientSocket(this);
+    ClientSocket->setObjectName(QStringLiteral("ClientSocket"));
+    ClientSocket->SetPort(DefaultPort);
+    ClientSocket->SetClientType(ScktComp::ctNonBlocking);
+
+    session_ = std::make_unique<ChatSession>(*this, *ServerSocket, *ClientSocket);
+    wireSockets();
+
+    aboutBox_ = new AboutBox(this);
+    aboutBox_->hide();
+
+    // The width is fixed and the height may shrink freely; the window's own
+    // frame comes on top (427 x 340 outside with a 4-pixel border).
+    const int menuHeight = MainMenu1->sizeHint().height();
+    setFixedWidth(ClientWidth);
+    setMinimumHeight(0);
+    setMaximumHeight(menuHeight + ClientHeight);
+    resize(ClientWidth, menuHeight + ClientHeight);
+    move(209, 110);
+}
+
+TChatForm::~TChatForm()
+{
+    // Whatever is still open closes without any handler running.
+    ServerSocket->OnAccept = nullptr;
+    ServerSocket->OnClientConnect = nullptr;
+    ServerSocket->OnClientDisconnect = nullptr;
+    ServerSocket->OnClientRead = nullptr;
+    ServerSocket->OnClientError = nullptr;
+    ClientSocket->OnConnect = nullptr;
+    ClientSocket->OnDisconnect = nullptr;
+    ClientSocket->OnRead = nullptr;
+    ClientSocket->OnError = nullptr;
+}
+
+void TChatForm::buildMenu()
+{
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    setMenuBar(MainMenu1);
+
+    File1 = MainMenu1->addMenu(QStringLiteral("&File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    FileListenItem = File1->addAction(QStringLiteral("&Listen"));
+    FileListenItem->setObjectName(QStringLiteral("FileListenItem"));
+    FileListenItem->setCheckable(true);
+    FileConnectItem = File1->addAction(QStringLiteral("&Connect..."));
+    FileConnectItem->setObjectName(QStringLiteral("FileConnectItem"));
+    Disconnect1 = File1->addAction(QStringLiteral("&Disconnect"));
+    Disconnect1->setObjectName(QStringLiteral("Disconnect1"));
+    N1 = File1->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    Exit1 = File1->addAction(QStringLiteral("E&xit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+
+    Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    About1 = Help1->addAction(QStringLiteral("&About"));
+    About1->setObjectName(QStringLiteral("About1"));
+
+    // A checkable action flips its own mark before it reports the trigger; the
+    // Listen command flips the mark itself as its first step, so undo Qt's flip.
+    connect(FileListenItem, &QAction::triggered, this, [this](bool checked) {
+        FileListenItem->setChecked(!checked);
+        runGuarded([this] { FileListenItemClick(); });
+    });
+    connect(FileConnectItem, &QAction::triggered, this, [this] { runGuarded([this] { FileConnectItemClick(); }); });
+    connect(Disconnect1, &QAction::triggered, this, [this] { runGuarded([this] { Disconnect1Click(); }); });
+    connect(Exit1, &QAction::triggered, this, [this] { runGuarded([this] { Exit1Click(); }); });
+    connect(About1, &QAction::triggered, this, [this] { runGuarded([this] { About1Click(); }); });
+}
+
+void TChatForm::buildClientArea()
+{
+    clientArea_ = new QWidget(this);
+    clientArea_->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(clientArea_);
+
+    Bevel1 = new QFrame(clientArea_);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+
+    Panel1 = new QWidget(clientArea_);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    SpeedButton1 = new QToolButton(Panel1);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setText(QStringLiteral("Connect!"));
+    SpeedButton1->setIcon(QIcon(QStringLiteral(":/velmora/connect.png")));
+    SpeedButton1->setIconSize(QSize(24, 24));
+    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setGeometry(6, 6, 79, 28);
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { runGuarded([this] { FileConnectItemClick(); }); });
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/velmora/lock.png")));
+    Image1->setGeometry(280, 6, 32, 32);
+    GIFImage1 = new QLabel(Panel1);
+    GIFImage1->setObjectName(QStringLiteral("GIFImage1"));
+    GIFImage1->setPixmap(QPixmap(QStringLiteral(":/velmora/logo.png")));
+    GIFImage1->setGeometry(316, 4, 100, 36);
+
+    Memo1 = new QPlainTextEdit(clientArea_);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setEnabled(false);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    Panel2 = new QWidget(clientArea_);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Edit1 = new QLineEdit(Panel2);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(0, 0, Edit1DesignWidth, Edit1Height);
+    Edit1->installEventFilter(this);
+
+    Memo2 = new QPlainTextEdit(clientArea_);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    Memo2->setReadOnly(true);
+    Memo2->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette buttonFace = Memo2->palette();
+    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
+    Memo2->setPalette(buttonFace);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(StatusBarHeight);
+    statusField_ = new QLabel(StatusBar1);
+    statusField_->setObjectName(QStringLiteral("StatusText"));
+    StatusBar1->addWidget(statusField_, 1);
+    setStatusBar(StatusBar1);
+
+    clientArea_->installEventFilter(this);
+}
+
+void TChatForm::wireSockets()
+{
+    using namespace std::placeholders;
+    ServerSocket->OnAccept = std::bind(&TChatForm::ServerSocketAccept, this, _1, _2);
+    ServerSocket->OnClientConnect = std::bind(&TChatForm::ServerSocketClientConnect, this, _1, _2);
+    ServerSocket->OnClientDisconnect = std::bind(&TChatForm::ServerSocketClientDisconnect, this, _1, _2);
+    ServerSocket->OnClientRead = std::bind(&TChatForm::ServerSocketClientRead, this, _1, _2);
+    ServerSocket->OnClientError = std::bind(&TChatForm::ServerSocketClientError, this, _1, _2, _3, _4);
+    ClientSocket->OnConnect = std::bind(&TChatForm::ClientSocketConnect, this, _1, _2);
+    ClientSocket->OnDisconnect = std::bind(&TChatForm::ClientSocketDisconnect, this, _1, _2);
+    ClientSocket->OnRead = std::bind(&TChatForm::ClientSocketRead, this, _1, _2);
+    ClientSocket->OnError = std::bind(&TChatForm::ClientSocketError, this, _1, _2, _3, _4);
+}
+
+// The controls stack from the top at fixed heights; only the incoming pane
+// takes what height is left, down to nothing.
+void TChatForm::alignClientArea()
+{
+    const int width = clientArea_->width();
+    int top = 0;
+    Bevel1->setGeometry(0, top, width, BevelHeight);
+    top += BevelHeight;
+    Panel1->setGeometry(0, top, width, Panel1Height);
+    top += Panel1Height;
+    Memo1->setGeometry(0, top, width, Memo1Height);
+    top += Memo1Height;
+    Panel2->setGeometry(0, top, width, Panel2Height);
+    top += Panel2Height;
+    Memo2->setGeometry(0, top, width, std::max(0, clientArea_->height() - top));
+    FormResize();
+}
+
+bool TChatForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == clientArea_ && event->type() == QEvent::Resize) {
+        alignClientArea();
+    } else if (watched == Edit1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        runGuarded([this, key] { Edit1KeyDown(key); });
+    }
+    // The input line keeps its normal editing.
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TChatForm::runGuarded(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const std::exception& error) {
+        ShowError(error);
+    } catch (...) {
+        ShowError(std::runtime_error("Unknown error"));
+    }
+}
+
+void TChatForm::ShowError(const std::exception& error)
+{
+    dialogs_.showError(this, errorBoxText(QString::fromUtf8(error.what())));
+}
+
+void TChatForm::appendSent(const QString& line)
+{
+    Memo1->appendPlainText(line);
+}
+
+void TChatForm::appendIncoming(const QString& line)
+{
+    Memo2->appendPlainText(line);
+}
+
+QString TChatForm::inputText() const
+{
+    return Edit1->text();
+}
+
+void TChatForm::clearInput()
+{
+    Edit1->clear();
+}
+
+void TChatForm::setStatus(const QString& text)
+{
+    statusField_->setText(text);
+}
+
+QString TChatForm::status() const
+{
+    return statusField_->text();
+}
+
+void TChatForm::FileListenItemClick()
+{
+    FileListenItem->setChecked(!FileListenItem->isChecked());
+    if (FileListenItem->isChecked()) {
+        ClientSocket->SetActive(false);
+        ServerSocket->SetActive(true);
+        setStatus(QStringLiteral("Listening..."));
+    } else {
+        if (ServerSocket->Active())
+            ServerSocket->SetActive(false);
+        setStatus(QString());
+    }
+}
+
+void TChatForm::FileConnectItemClick()
+{
+    if (ClientSocket->Active())
+        ClientSocket->SetActive(false);
+    const std::optional<QString> address = dialogs_.promptText(this, QStringLiteral("Computer to connect to"),
+                                                               QStringLiteral("Address Name:"), lastAddress_);
+    if (!address)
+        return;
+    lastAddress_ = *address;
+    if (lastAddress_.isEmpty())
+        return;
+    ClientSocket->SetHost(lastAddress_.toStdString());
+    ClientSocket->SetActive(true);
+}
+
+void TChatForm::Disconnect1Click()
+{
+    ClientSocket->SetActive(false);
+    FileListenItemClick();
+}
+
+void TChatForm::Exit1Click()
+{
+    ServerSocket->SetActive(false);
+    ClientSocket->SetActive(false);
+    close();
+}
+
+void TChatForm::About1Click()
+{
+    dialogs_.showAbout(*aboutBox_);
+}
+
+void TChatForm::FormResize()
+{
+    Edit1->resize(Memo1->width(), Edit1->height());
+}
+
+bool TChatForm::isRefused(const TCustomWinSocket* connection) const
+{
+    return std::any_of(refused_.begin(), refused_.end(),
+                       [connection](const QPointer<TCustomWinSocket>& refused) { return refused == connection; });
+}
+
+void TChatForm::ServerSocketAccept(QObject*, TCustomWinSocket* Socket)
+{
+    if (isRefused(Socket))
+        return;
+    session_->connectionAccepted(*Socket);
+}
+
+// One peer at a time: a further incoming connection is closed on arrival,
+// leaving keys, panes and status to the peer already connected.
+void TChatForm::ServerSocketClientConnect(QObject*, TCustomWinSocket* Socket)
+{
+    const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
+    for (int i = 0; i < listener->ActiveConnections(); ++i) {
+        const TCustomWinSocket* other = listener->ConnectionAt(i);
+        if (other != Socket && other->Connected() && !isRefused(other)) {
+            refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
+            refused_.emplace_back(Socket);
+            Socket->Close();
+            return;
+        }
+    }
+    Memo2->clear();
+}
+
+void TChatForm::ServerSocketClientDisconnect(QObject*, TCustomWinSocket* Socket)
+{
+    if (isRefused(Socket))
+        return;
+    ServerSocket->SetActive(false);
+    FileListenItem->setChecked(!FileListenItem->isChecked());
+    FileListenItemClick();
+}
+
+void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
+{
+    if (isRefused(Socket))
+        return;
+    session_->dataArrived(*Socket);
+}
+
+void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket*, ScktComp::TErrorEvent, int& ErrorCode)
+{
+    appendIncoming(QStringLiteral("***** Windows Sockets Error #") + QString::number(ErrorCode));
+}
+
+void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)
+{
+    session_->connectionMade(*Socket);
+}
+
+void TChatForm::ClientSocketDisconnect(QObject*, TCustomWinSocket*)
+{
+    FileListenItemClick();
+}
+
+void TChatForm::ClientSocketRead(QObject*, TCustomWinSocket* Socket)
+{
+    session_->dataArrived(*Socket);
+}
+
+void TChatForm::ClientSocketError(QObject*, TCustomWinSocket*, ScktComp::TErrorEvent, int& ErrorCode)
+{
+    appendIncoming(QStringLiteral("Error connecting to : ") + lastAddress_);
+    ErrorCode = 0;
+}
+
+void TChatForm::Edit1KeyDown(int key)
+{
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        session_->enterPressed();
+}

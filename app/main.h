@@ -1,0 +1,122 @@
+// The chat window: menu, tool button, the sent pane, the input line, the
+// incoming pane and the status bar, with the listening and the connecting
+// socket and the commands that switch them.
+#pragma once
+
+#include "chatview.h"
+#include "net/ScktComp.h"
+
+#include <QMainWindow>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class AboutBox;
+class ChatSession;
+class Dialogs;
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QStatusBar;
+class QToolButton;
+
+class TChatForm : public QMainWindow, public ChatView {
+    Q_OBJECT
+public:
+    // Client area at design size, below the menu bar.
+    static constexpr int ClientWidth = 419;
+    static constexpr int ClientHeight = 294;
+    static constexpr int DefaultPort = 1024;
+
+    explicit TChatForm(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~TChatForm() override;
+
+    // Shows an error that nothing handled in the error box.
+    void ShowError(const std::exception& error);
+
+    // ChatView
+    void appendSent(const QString& line) override;
+    void appendIncoming(const QString& line) override;
+    QString inputText() const override;
+    void clearInput() override;
+    void setStatus(const QString& text) override;
+    QString status() const;
+
+    ChatSession& session() { return *session_; }
+    QString lastAddress() const { return lastAddress_; }
+    AboutBox& aboutBox() { return *aboutBox_; }
+
+    // Components, in declaration order.
+    QMenuBar* MainMenu1;
+    QMenu* File1;
+    QAction* Exit1;
+    QAction* FileConnectItem;
+    QAction* FileListenItem;
+    QStatusBar* StatusBar1;
+    QFrame* Bevel1;
+    QWidget* Panel1;
+    QPlainTextEdit* Memo1;
+    QPlainTextEdit* Memo2;
+    QAction* N1;
+    QToolButton* SpeedButton1;
+    QAction* Disconnect1;
+    ScktComp::TServerSocket* ServerSocket;
+    ScktComp::TClientSocket* ClientSocket;
+    QWidget* Panel2;
+    QLineEdit* Edit1;
+    QLabel* GIFImage1;
+    QLabel* Image1;
+    QMenu* Help1;
+    QAction* About1;
+
+    // Commands.
+    void FileListenItemClick();
+    void FileConnectItemClick();
+    void Disconnect1Click();
+    void Exit1Click();
+    void About1Click();
+    void FormResize();
+
+    // Socket events.
+    void ServerSocketAccept(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ServerSocketClientConnect(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ServerSocketClientDisconnect(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ServerSocketClientRead(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ServerSocketClientError(QObject* Sender, ScktComp::TCustomWinSocket* Socket,
+                                 ScktComp::TErrorEvent ErrorEvent, int& ErrorCode);
+    void ClientSocketConnect(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ClientSocketDisconnect(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ClientSocketRead(QObject* Sender, ScktComp::TCustomWinSocket* Socket);
+    void ClientSocketError(QObject* Sender, ScktComp::TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
+                           int& ErrorCode);
+
+    // The key-down event of the input line.
+    void Edit1KeyDown(int key);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildClientArea();
+    void wireSockets();
+    void alignClientArea();
+    // Runs one command or key event; an error nothing handled goes to the error box.
+    void runGuarded(const std::function<void()>& step);
+    bool isRefused(const ScktComp::TCustomWinSocket* connection) const;
+
+    Dialogs& dialogs_;
+    QWidget* clientArea_;
+    QLabel* statusField_;
+    AboutBox* aboutBox_;
+    std::unique_ptr<ChatSession> session_;
+    QString lastAddress_;
+    // Incoming connections closed on arrival because a peer was already connected.
+    std::vector<QPointer<ScktComp::TCustomWinSocket>> refused_;
+};

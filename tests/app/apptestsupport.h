@@ -1,0 +1,94 @@
+// Helpers shared by the app suites: scripted dialogs, a recording chat view,
+// bounded waits and loopback peers made of plain sockets.
+#pragma once
+
+#include "app/chatview.h"
+#include "app/dialogs.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Answers every prompt from a script and records what the window showed.
+class FakeDialogs : public Dialogs {
+public:
+    std::deque<std::optional<QString>> answers;
+    QStringList promptCaptions, promptLabels, promptInitialTexts;
+    QStringList errors;
+    int aboutShown = 0;
+
+    std::optional<QString> promptText(QWidget*, const QString& caption, const QString& prompt,
+                                      const QString& initialText) override;
+    void showError(QWidget*, const QString& message) override { errors << message; }
+    void showAbout(QDialog&) override { ++aboutShown; }
+};
+
+// A chat view that only records.
+class RecordingView : public ChatView {
+public:
+    QStringList sent, incoming;
+    QString input, statusText;
+
+    void appendSent(const QString& line) override { sent << line; }
+    void appendIncoming(const QString& line) override { incoming << line; }
+    QString inputText() const override { return input; }
+    void clearInput() override { input.clear(); }
+    void setStatus(const QString& text) override { statusText = text; }
+};
+
+// Processes events until `done` holds or `timeout` has passed; returns `done()`.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+// Processes events for `period`, for checks that something does NOT happen.
+void settle(std::chrono::milliseconds period = std::chrono::milliseconds(200));
+
+// A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.
+int freePort();
+
+// One end of a loopback TCP connection driven by hand, with non-blocking I/O.
+class RawEnd {
+public:
+    RawEnd() = default;
+    explicit RawEnd(int fd) : fd_(fd) {}
+    RawEnd(RawEnd&& other) noexcept : fd_(other.fd_), received_(std::move(other.received_)) { other.fd_ = -1; }
+    RawEnd& operator=(RawEnd&& other) noexcept;
+    RawEnd(const RawEnd&) = delete;
+    RawEnd& operator=(const RawEnd&) = delete;
+    ~RawEnd();
+
+    // Connects to 127.0.0.1:port; the connection may still be under way on return.
+    static RawEnd connectTo(int port);
+    bool valid() const { return fd_ >= 0; }
+    void send(const std::string& bytes);
+    // Reads what has arrived; false once the peer has closed.
+    bool pump();
+    // Waits for the peer to close (a read of 0 bytes).
+    bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    std::string& received() { return received_; }
+
+private:
+    int fd_ = -1;
+    std::string received_;
+    bool closed_ = false;
+};
+
+// A listening socket on 127.0.0.1 that accepts by hand.
+class RawListener {
+public:
+    RawListener();
+    ~RawListener();
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+
+    int port() const { return port_; }
+    // Waits for one incoming connection, processing events meanwhile.
+    RawEnd accept(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};

@@ -1,0 +1,315 @@
+// Two chat windows in one process over loopback, and a window facing a peer
+// driven by hand.
+#include "apptestsupport.h"
+
+#include "app/chatsession.h"
+#include "app/main.h"
+#include "bignum/GInt.h"
+#include "cipher/RSA.h"
+#include "primes/KeyPair.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList lines(const QPlainTextEdit* pane)
+{
+    return pane->toPlainText().split(u'\n');
+}
+
+void type(TChatForm& form, const QString& text)
+{
+    form.Edit1->setText(text);
+    QTest::keyClick(form.Edit1, Qt::Key_Return);
+}
+
+// A listening window and a connecting window sharing one set of dialogs.
+class TwoWindows : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = freePort();
+        server.ServerSocket->SetPort(port);
+        server.ClientSocket->SetPort(freePort());
+        client.ClientSocket->SetPort(port);
+        client.ServerSocket->SetPort(freePort());
+        ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { server.ShowError(error); });
+        server.show();
+        client.show();
+    }
+    void TearDown() override { ScktComp::SetApplicationErrorHandler(nullptr); }
+
+    // Listen on one side, connect from the other, wait for both key messages.
+    void connectWindows()
+    {
+        if (!server.FileListenItem->isChecked())
+            server.FileListenItem->trigger();
+        ASSERT_EQ(server.status(), "Listening...");
+        dialogs.answers.push_back(QString("127.0.0.1"));
+        client.FileConnectItem->trigger();
+        ASSERT_TRUE(waitUntil([this] {
+            return server.status().startsWith("Connected to: ") && client.status().startsWith("Connected to: ")
+                && !server.session().awaitingKey() && !client.session().awaitingKey();
+        })) << "server: " << server.status().toStdString() << ", client: " << client.status().toStdString();
+        ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+    }
+
+    int port = 0;
+    FakeDialogs dialogs;
+    TChatForm server{dialogs};
+    TChatForm client{dialogs};
+};
+
+} // namespace
+
+TEST_F(TwoWindows, LinesTravelBothWays)
+{
+    server.Memo2->setPlainText("left over");
+    connectWindows();
+    EXPECT_EQ(server.status(), "Connected to: 127.0.0.1");
+    EXPECT_EQ(server.Memo2->toPlainText(), "");
+    EXPECT_TRUE(server.session().serverRole());
+    EXPECT_FALSE(client.session().serverRole());
+    EXPECT_TRUE(server.FileListenItem->isChecked());
+    EXPECT_FALSE(client.FileListenItem->isChecked());
+    EXPECT_TRUE(client.ClientSocket->Active());
+
+    type(server, "hello from the listening side");
+    EXPECT_EQ(server.Edit1->text(), "");
+    EXPECT_EQ(server.Memo1->toPlainText(), "hello from the listening side");
+    ASSERT_TRUE(waitUntil([this] { return !client.Memo2->toPlainText().isEmpty(); }));
+    EXPECT_EQ(client.Memo2->toPlainText(), "hello from the listening side");
+
+    type(client, QStringLiteral("gr\u00fc\u00df dich \u2014 \u4f60\u597d"));
+    ASSERT_TRUE(waitUntil([this] { return !server.Memo2->toPlainText().isEmpty(); }));
+    EXPECT_EQ(server.Memo2->toPlainText(), QStringLiteral("gr\u00fc\u00df dich \u2014 \u4f60\u597d"));
+    EXPECT_EQ(client.Memo1->toPlainText(), QStringLiteral("gr\u00fc\u00df dich \u2014 \u4f60\u597d"));
+
+    // One message per read: each line waits for the one before to arrive.
+    type(client, "");
+    ASSERT_TRUE(waitUntil([this] { return lines(server.Memo2).size() == 2; }));
+    type(client, "after the empty one");
+    ASSERT_TRUE(waitUntil([this] { return lines(server.Memo2).size() == 3; }));
+    EXPECT_EQ(lines(server.Memo2).value(1), "");
+    EXPECT_EQ(lines(server.Memo2).value(2), "after the empty one");
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+TEST_F(TwoWindows, PeerClosesTheAcceptedConnection)
+{
+    connectWindows();
+    type(client, "bye");
+    ASSERT_TRUE(waitUntil([this] { return server.Memo2->toPlainText() == "bye"; }));
+
+    // Disconnect while connected out: the Listen command runs twice, the
+    // connecting window ends idle.
+    client.Disconnect1->trigger();
+    EXPECT_FALSE(client.FileListenItem->isChecked());
+    EXPECT_FALSE(client.ServerSocket->Active());
+    EXPECT_FALSE(client.ClientSocket->Active());
+    EXPECT_EQ(client.status(), "");
+
+    // The listening window listens again and keeps its lines.
+    ASSERT_TRUE(waitUntil([this] { return server.status() == "Listening..."; }));
+    EXPECT_TRUE(server.FileListenItem->isChecked());
+    EXPECT_TRUE(server.ServerSocket->Active());
+    EXPECT_EQ(server.Memo2->toPlainText(), "bye");
+
+    // The server role has nobody to send to now.
+    type(server, "anyone?");
+    ASSERT_EQ(dialogs.errors, QStringList({"List index out of bounds (0)"}));
+    EXPECT_EQ(server.Edit1->text(), "anyone?");
+    EXPECT_EQ(server.Memo1->toPlainText(), "");
+
+    // A new peer: the pane is emptied, fresh keys are made.
+    dialogs.errors.clear();
+    connectWindows();
+    EXPECT_EQ(server.Memo2->toPlainText(), "");
+    type(client, "again");
+    ASSERT_TRUE(waitUntil([this] { return server.Memo2->toPlainText() == "again"; }));
+}
+
+TEST_F(TwoWindows, PeerClosesTheConnectionMadeOut)
+{
+    connectWindows();
+    // Disconnect while connected in: every connection closes, the window is idle.
+    server.Disconnect1->trigger();
+    EXPECT_FALSE(server.FileListenItem->isChecked());
+    EXPECT_FALSE(server.ServerSocket->Active());
+    EXPECT_EQ(server.status(), "");
+
+    // The connecting window starts listening with the mark on.
+    ASSERT_TRUE(waitUntil([this] { return client.status() == "Listening..."; }));
+    EXPECT_TRUE(client.FileListenItem->isChecked());
+    EXPECT_TRUE(client.ServerSocket->Active());
+    EXPECT_FALSE(client.ClientSocket->Active());
+
+    // The client role after the end: nothing is sent, the line stays.
+    type(client, "too late");
+    EXPECT_EQ(client.Edit1->text(), "too late");
+    EXPECT_EQ(client.Memo1->toPlainText(), "");
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+TEST_F(TwoWindows, ListenWhileConnectedOutEndsListeningWithTheMarkOff)
+{
+    connectWindows();
+    client.FileListenItem->trigger();
+    EXPECT_FALSE(client.ClientSocket->Active());
+    EXPECT_TRUE(client.ServerSocket->Active());
+    EXPECT_FALSE(client.FileListenItem->isChecked());
+    EXPECT_EQ(client.status(), "Listening...");
+    ASSERT_TRUE(waitUntil([this] { return server.status() == "Listening..."; }));
+}
+
+TEST_F(TwoWindows, ConnectWhileConnectedOutClosesFirstThenPrompts)
+{
+    connectWindows();
+    dialogs.answers.push_back(std::nullopt);
+    client.SpeedButton1->click();
+    EXPECT_FALSE(client.ClientSocket->Active());
+    EXPECT_TRUE(client.ServerSocket->Active());
+    EXPECT_TRUE(client.FileListenItem->isChecked());
+    EXPECT_EQ(client.status(), "Listening...");
+    EXPECT_EQ(dialogs.promptInitialTexts.last(), "127.0.0.1");
+    EXPECT_EQ(client.lastAddress(), "127.0.0.1");
+}
+
+TEST_F(TwoWindows, FurtherIncomingConnectionIsClosedAndTheChatGoesOn)
+{
+    connectWindows();
+    type(client, "first peer");
+    ASSERT_TRUE(waitUntil([this] { return server.Memo2->toPlainText() == "first peer"; }));
+    const QString status = server.status();
+    std::string modulus;
+    GInt::NumToDecimal(modulus, server.session().serverKey().Modulus);
+
+    RawEnd intruder = RawEnd::connectTo(port);
+    ASSERT_TRUE(intruder.valid());
+    ASSERT_TRUE(intruder.waitClosed());
+    EXPECT_EQ(intruder.received(), "");
+    settle();
+
+    EXPECT_EQ(server.status(), status);
+    EXPECT_EQ(server.Memo2->toPlainText(), "first peer");
+    std::string modulusAfter;
+    GInt::NumToDecimal(modulusAfter, server.session().serverKey().Modulus);
+    EXPECT_EQ(modulusAfter, modulus);
+    EXPECT_TRUE(server.ServerSocket->Active());
+    EXPECT_TRUE(server.FileListenItem->isChecked());
+    EXPECT_FALSE(server.session().awaitingKey());
+
+    type(server, "still with you");
+    ASSERT_TRUE(waitUntil([this] { return client.Memo2->toPlainText() == "still with you"; }));
+    type(client, "me too");
+    ASSERT_TRUE(waitUntil([this] { return lines(server.Memo2).size() == 2; }));
+    EXPECT_EQ(lines(server.Memo2).value(1), "me too");
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+namespace {
+
+// A connecting window facing a listener driven by hand.
+class WindowAndRawPeer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.ClientSocket->SetPort(listener.port());
+        form.ServerSocket->SetPort(freePort());
+        ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
+        form.show();
+        dialogs.answers.push_back(QString("127.0.0.1"));
+        form.FileConnectItem->trigger();
+        peer = listener.accept();
+        ASSERT_TRUE(peer.valid());
+        ASSERT_TRUE(waitUntil([this] {
+            peer.pump();
+            return peer.received().find("::") != std::string::npos;
+        }));
+        ASSERT_TRUE(form.session().awaitingKey());
+    }
+    void TearDown() override { ScktComp::SetApplicationErrorHandler(nullptr); }
+
+    // Sends one message and waits until the window has dealt with it.
+    void sendAndWait(const std::string& message, const std::function<bool()>& done)
+    {
+        peer.send(message);
+        ASSERT_TRUE(waitUntil(done));
+    }
+
+    FakeDialogs dialogs;
+    TChatForm form{dialogs};
+    RawListener listener;
+    RawEnd peer;
+};
+
+} // namespace
+
+TEST_F(WindowAndRawPeer, KeyExchangeRefusalsThenChat)
+{
+    const std::string clientKeyMessage = peer.received();
+    peer.received().clear();
+    EXPECT_EQ(clientKeyMessage.find("::"), clientKeyMessage.rfind("::"));
+
+    // Enter while the key exchange is open: nothing sent, the line stays.
+    type(form, "early");
+    settle();
+    peer.pump();
+    EXPECT_EQ(peer.received(), "");
+    EXPECT_EQ(form.Edit1->text(), "early");
+    EXPECT_EQ(form.Memo1->toPlainText(), "");
+
+    // A malformed key message: a clear error, the key is still awaited.
+    sendAndWait("abc//123", [this] { return !dialogs.errors.isEmpty(); });
+    EXPECT_EQ(dialogs.errors.value(0),
+              "The peer's key message is malformed: a number is not a plain decimal number.");
+    EXPECT_TRUE(form.session().awaitingKey());
+    sendAndWait("12::77", [this] { return dialogs.errors.size() == 2; });
+    EXPECT_EQ(dialogs.errors.value(1), "The peer's key message is malformed: the separator // is missing.");
+    EXPECT_TRUE(form.session().awaitingKey());
+    EXPECT_EQ(form.Memo2->toPlainText(), "");
+
+    // A genuine server key.
+    PrimeGeneration::KeyPair serverKey;
+    std::string d, n;
+    PrimeGeneration::GenerateKeyPair(serverKey, d, n);
+    sendAndWait(d + "//" + n, [this] { return !form.session().awaitingKey(); });
+
+    // Now Enter sends the line, encrypted under the client key it announced.
+    type(form, "early");
+    EXPECT_EQ(form.Edit1->text(), "");
+    EXPECT_EQ(form.Memo1->toPlainText(), "early");
+    ASSERT_TRUE(waitUntil([this] {
+        peer.pump();
+        return !peer.received().empty();
+    }));
+    settle(std::chrono::milliseconds(100));
+    peer.pump();
+    const auto separator = clientKeyMessage.find("::");
+    GInt::OwnedNum clientD, clientN;
+    GInt::DecimalToNum(clientKeyMessage.substr(0, separator), clientD.out());
+    GInt::DecimalToNum(clientKeyMessage.substr(separator + 2), clientN.out());
+    EXPECT_EQ(RSA::DecryptLine(peer.received(), clientD.get(), clientN.get()), "early");
+
+    // Lines from the peer: refused when overlong or without marker, shown when genuine.
+    dialogs.errors.clear();
+    sendAndWait(std::string(20000, 'z'), [this] { return !dialogs.errors.isEmpty(); });
+    EXPECT_TRUE(dialogs.errors.value(0).startsWith("The received line is too long: "))
+        << dialogs.errors.value(0).toStdString();
+    EXPECT_EQ(form.Memo2->toPlainText(), "");
+
+    sendAndWait(std::string(8, '\x01'), [this] { return dialogs.errors.size() == 2; });
+    EXPECT_TRUE(dialogs.errors.value(1).startsWith("The received line cannot be decrypted: "))
+        << dialogs.errors.value(1).toStdString();
+
+    sendAndWait(RSA::EncryptLine("genuine", serverKey.EncryptExponent, serverKey.Modulus),
+                [this] { return !form.Memo2->toPlainText().isEmpty(); });
+    EXPECT_EQ(form.Memo2->toPlainText(), "genuine");
+    EXPECT_EQ(dialogs.errors.size(), 2);
+}
