@@ -1,7 +1,6 @@
 #include "net/platformsocket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -59,7 +58,7 @@ std::string errorText(int code)
 
 int createStream(Handle& handle)
 {
-    handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     return handle < 0 ? lastError() : 0;
 }
 
@@ -70,14 +69,6 @@ int closeSocket(Handle handle)
         return 0;
     const int code = lastError();
     return code == EINTR ? 0 : code;
-}
-
-int makeNonBlocking(Handle handle)
-{
-    const int flags = ::fcntl(handle, F_GETFL);
-    if (flags < 0)
-        return lastError();
-    return ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0 ? lastError() : 0;
 }
 
 int enableAddressReuse(Handle handle)

@@ -24,11 +24,10 @@ bool isWouldBlock(int code);
 // The platform's text for an error code.
 std::string errorText(int code);
 
-// A new IPv4 stream socket (close-on-exec).
+// A new non-blocking IPv4 stream socket (close-on-exec).
 int createStream(Handle& handle);
 // Closes the handle; it is gone afterwards whatever the result.
 int closeSocket(Handle handle);
-int makeNonBlocking(Handle handle);
 int enableAddressReuse(Handle handle);
 int bindTo(Handle handle, const SocketAddress& address);
 int listenOn(Handle handle, int backlog);

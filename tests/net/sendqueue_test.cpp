@@ -1,0 +1,151 @@
+// Sends larger than the system takes at once: the untaken rest is queued and
+// goes out in order as the peer reads.
+#include "tests/net/netsupport.h"
+
+#include <QPointer>
+
+#include <random>
+
+using namespace ScktComp;
+using namespace nettest;
+
+namespace {
+
+using SendQueueTest = NetTest;
+
+std::string patterned(std::size_t length, std::mt19937& random)
+{
+    std::string text(length, '\0');
+    for (auto& byte : text)
+        byte = static_cast<char>(random() & 0xff);
+    return text;
+}
+
+// A raw peer with a small receive buffer, connected to a listening component.
+struct SlowPeer {
+    explicit SlowPeer(std::uint16_t port)
+    {
+        fd = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const int small = 4096;
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in a = loopback(port);
+        connected = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    // Takes at most `limit` bytes that have arrived.
+    void readSome(std::size_t limit)
+    {
+        const std::string part = readRawNow(fd.get(), limit);
+        received += part;
+    }
+    Fd fd;
+    bool connected = false;
+    std::string received;
+};
+
+TEST_F(SendQueueTest, MegabytesReachASlowReaderCompleteAndInOrder)
+{
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+
+    TServerSocket server;
+    server.SetPort(freePort());
+    server.SetActive(true);
+    std::string expected;
+    int writes = 0;
+    QPointer<TCustomWinSocket> connection;
+    server.OnClientWrite = [&](QObject*, TCustomWinSocket*) { ++writes; };
+    server.OnAccept = [&](QObject*, TCustomWinSocket* socket) { connection = socket; };
+
+    SlowPeer peer(static_cast<std::uint16_t>(server.Port()));
+    ASSERT_TRUE(peer.connected);
+    ASSERT_TRUE(waitFor([&] { return connection && writes == 1; })) << "one write event once the connection stands";
+
+    // Several texts of a few megabytes in all, each taken whole or queued.
+    std::size_t sentTotal = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::string text = patterned(500'000 + random() % 1'000'000, random);
+        EXPECT_EQ(connection->SendTextOnce(text), static_cast<int>(text.size()));
+        expected += text;
+        sentTotal += text.size();
+    }
+    EXPECT_GT(connection->PendingSendBytes(), 0u) << "a slow reader cannot have taken it all";
+    EXPECT_LE(connection->PendingSendBytes(), sentTotal);
+    EXPECT_EQ(connection->SendTextOnce("TAIL"), 4);
+    expected += "TAIL";
+
+    const bool complete = waitFor(
+        [&] {
+            peer.readSome(1 + random() % 16384);
+            return peer.received.size() >= expected.size();
+        },
+        60000);
+    ASSERT_TRUE(complete) << peer.received.size() << " of " << expected.size() << " bytes arrived";
+    EXPECT_TRUE(peer.received == expected) << "bytes arrived out of order or changed";
+    EXPECT_EQ(connection->PendingSendBytes(), 0u);
+    EXPECT_TRUE(waitFor([&] { return writes == 2; })) << "a write event once the queue has drained";
+    settle(50);
+    EXPECT_EQ(writes, 2);
+}
+
+TEST_F(SendQueueTest, SendsFromTheWriteEventKeepTheirOrder)
+{
+    // A small receive window on the listener passes to the connection it accepts.
+    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int small = 4096;
+    ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a = loopback(0);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    const std::uint16_t port = localPort(listener.get());
+    TClientSocket client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+
+    std::mt19937 random(7);
+    const std::string big = patterned(3'000'000, random);
+    ASSERT_EQ(client.Socket()->SendTextOnce(big), static_cast<int>(big.size()));
+    ASSERT_GT(client.Socket()->PendingSendBytes(), 0u);
+    int writes = 0;
+    client.OnWrite = [&](QObject*, TCustomWinSocket* socket) {
+        if (++writes == 1)
+            socket->SendTextOnce("after the drain");
+    };
+    EXPECT_EQ(client.Socket()->SendTextOnce("queued"), 6);
+
+    std::string received;
+    const std::string expected = big + "queued" + "after the drain";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            received += readRawNow(peer.get(), 65536);
+            return received.size() >= expected.size();
+        },
+        30000)) << received.size() << " of " << expected.size() << " writes " << writes << " pending "
+                << client.Socket()->PendingSendBytes();
+    EXPECT_TRUE(received == expected);
+}
+
+TEST_F(SendQueueTest, ClosingDiscardsTheQueue)
+{
+    TServerSocket server;
+    server.SetPort(freePort());
+    server.SetActive(true);
+    SlowPeer peer(static_cast<std::uint16_t>(server.Port()));
+    ASSERT_TRUE(waitFor([&] { return server.Socket()->ActiveConnections() == 1; }));
+    TServerClientWinSocket* connection = server.Socket()->ConnectionAt(0);
+    std::mt19937 random(11);
+    connection->SendTextOnce(patterned(4'000'000, random));
+    ASSERT_GT(connection->PendingSendBytes(), 0u);
+    int disconnects = 0;
+    server.OnClientDisconnect = [&](QObject*, TCustomWinSocket*) { ++disconnects; };
+    connection->Close();
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_EQ(connection->PendingSendBytes(), 0u);
+    EXPECT_EQ(connection->SendTextOnce("more"), 0);
+    EXPECT_TRUE(waitFor([&] { return server.Socket()->ActiveConnections() == 0; }));
+}
+
+} // namespace
