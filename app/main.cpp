@@ -350,7 +350,7 @@ void TChatForm::ServerSocketClientConnect(QObject*, TCustomWinSocket* Socket)
     const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
     for (int i = 0; i < listener->ActiveConnections(); ++i) {
         const TCustomWinSocket* other = listener->ConnectionAt(i);
-        if (other != Socket && other->Connected() && !isRefused(other)) {
+        if (other != Socket && other->Connected()) {
             refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
             refused_.emplace_back(Socket);
             Socket->Close();

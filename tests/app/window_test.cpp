@@ -104,6 +104,7 @@ TEST_F(ChatWindow, DesignGeometry)
     EXPECT_EQ(form.minimumWidth(), 419);
     EXPECT_EQ(form.maximumWidth(), 419);
     EXPECT_EQ(form.maximumHeight(), form.height());
+    EXPECT_EQ(form.pos(), QPoint(209, 110));
     EXPECT_EQ(form.font().pixelSize(), 10);
     EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(32, 32)));
 
