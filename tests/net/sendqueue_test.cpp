@@ -49,7 +49,6 @@ TEST_F(SendQueueTest, MegabytesReachASlowReaderCompleteAndInOrder)
     std::mt19937 random(seed);
 
     TServerSocket server;
-    server.SetPort(freePort());
     server.SetActive(true);
     std::string expected;
     int writes = 0;
@@ -57,7 +56,7 @@ TEST_F(SendQueueTest, MegabytesReachASlowReaderCompleteAndInOrder)
     server.OnClientWrite = [&](QObject*, TCustomWinSocket*) { ++writes; };
     server.OnAccept = [&](QObject*, TCustomWinSocket* socket) { connection = socket; };
 
-    SlowPeer peer(static_cast<std::uint16_t>(server.Port()));
+    SlowPeer peer(localPort(server.Socket()->SocketHandle()));
     ASSERT_TRUE(peer.connected);
     ASSERT_TRUE(waitFor([&] { return connection && writes == 1; })) << "one write event once the connection stands";
 
@@ -131,9 +130,8 @@ TEST_F(SendQueueTest, SendsFromTheWriteEventKeepTheirOrder)
 TEST_F(SendQueueTest, ClosingDiscardsTheQueue)
 {
     TServerSocket server;
-    server.SetPort(freePort());
     server.SetActive(true);
-    SlowPeer peer(static_cast<std::uint16_t>(server.Port()));
+    SlowPeer peer(localPort(server.Socket()->SocketHandle()));
     ASSERT_TRUE(waitFor([&] { return server.Socket()->ActiveConnections() == 1; }));
     TServerClientWinSocket* connection = server.Socket()->ConnectionAt(0);
     std::mt19937 random(11);

@@ -14,9 +14,9 @@ namespace {
 // A listening component on a free port, with every event recorded in order.
 class Listener {
 public:
+    // Port 0: the system picks a free port at each listen, read back from the handle.
     Listener()
     {
-        server.SetPort(freePort());
         server.OnListen = [this](QObject* sender, TCustomWinSocket* socket) {
             EXPECT_EQ(sender, &server);
             EXPECT_EQ(socket, server.Socket());
@@ -42,7 +42,11 @@ public:
         };
     }
 
-    std::uint16_t port() const { return static_cast<std::uint16_t>(server.Port()); }
+    std::uint16_t port() const
+    {
+        const int handle = server.Socket()->SocketHandle();
+        return handle >= 0 ? localPort(handle) : static_cast<std::uint16_t>(server.Port());
+    }
 
     // Connects a raw peer and waits until the component has accepted it.
     Fd connectPeer()
@@ -257,6 +261,11 @@ TEST_F(ServerSocketTest, RestartWhileOldConnectionsLinger)
 {
     Listener l;
     l.server.SetActive(true);
+    const std::uint16_t chosen = l.port();
+    l.server.SetActive(false);
+    l.server.SetPort(chosen);
+    l.server.SetActive(true);
+    const std::uint16_t port = l.port();
     Fd peer = l.connectPeer();
     // Closed on this side first, the connection lingers in TIME_WAIT on the port.
     l.server.SetActive(false);
@@ -264,6 +273,7 @@ TEST_F(ServerSocketTest, RestartWhileOldConnectionsLinger)
     peer.reset();
     EXPECT_NO_THROW(l.server.SetActive(true));
     EXPECT_TRUE(l.server.Active());
+    EXPECT_EQ(l.port(), port);
 }
 
 TEST_F(ServerSocketTest, PropertySetters)
