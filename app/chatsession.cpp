@@ -8,7 +8,8 @@
 // d and n are the sender's decryption exponent and modulus in decimal. Each
 // side sends its key message first, as soon as the connection stands, and
 // line messages after it. The receiver takes the text of each read event as
-// exactly one message; the text of a line is UTF-8.
+// exactly one message. Lines are sent as UTF-8; a received line that is not
+// valid UTF-8 is shown byte by byte as Latin-1.
 #include "chatsession.h"
 
 #include "bignum/GInt.h"
@@ -16,6 +17,7 @@
 #include "net/ScktComp.h"
 
 #include <QByteArray>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -42,6 +44,18 @@ std::size_t binaryLength(GInt::Num n)
     std::string bits;
     GInt::NumToBinary(n, bits);
     return bits == "0" ? 0 : bits.size();
+}
+
+// A received line as text: UTF-8 when it is valid UTF-8, else one character
+// per byte, so that a peer writing in a single-byte code page stays readable.
+QString displayText(std::string_view bytes)
+{
+    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(view);
+    if (utf8.hasError())
+        text = QString::fromLatin1(view);
+    return text;
 }
 
 [[noreturn]] void refuseKey(const std::string& reason)
@@ -185,5 +199,5 @@ void ChatSession::showLine(std::string_view chunk)
     } catch (const RSA::ECipherError& error) {
         throw ESessionError(std::string("The received line cannot be decrypted: ") + error.what());
     }
-    view_.appendIncoming(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    view_.appendIncoming(displayText(line));
 }

@@ -62,13 +62,10 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     aboutBox_ = new AboutBox(this);
     aboutBox_->hide();
 
-    // The width is fixed and the height may shrink freely; the window's own
-    // frame comes on top (427 x 340 outside with a 4-pixel border).
-    const int menuHeight = MainMenu1->sizeHint().height();
-    setFixedWidth(ClientWidth);
+    setFixedWidth(FormWidth);
     setMinimumHeight(0);
-    setMaximumHeight(menuHeight + ClientHeight);
-    resize(ClientWidth, menuHeight + ClientHeight);
+    setMaximumHeight(FormHeight);
+    resize(FormWidth, FormHeight);
     move(209, 110);
 }
 
@@ -404,6 +401,8 @@ void TChatForm::ClientSocketError(QObject*, TCustomWinSocket*, ScktComp::TErrorE
 
 void TChatForm::Edit1KeyDown(int key)
 {
-    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    // Enter arrives as Qt's Return or keypad Enter key, or as its virtual-key code 13.
+    constexpr int VirtualKeyReturn = 13;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == VirtualKeyReturn)
         session_->enterPressed();
 }

@@ -29,9 +29,9 @@ class QToolButton;
 class TChatForm : public QMainWindow, public ChatView {
     Q_OBJECT
 public:
-    // Client area at design size, below the menu bar.
-    static constexpr int ClientWidth = 419;
-    static constexpr int ClientHeight = 294;
+    // The window's size: the width is fixed, the height may shrink freely.
+    static constexpr int FormWidth = 427;
+    static constexpr int FormHeight = 340;
     static constexpr int DefaultPort = 1024;
 
     explicit TChatForm(Dialogs& dialogs, QWidget* parent = nullptr);

@@ -312,3 +312,16 @@ TEST_F(Session, ArbitraryChunksEitherShowALineOrAreRefused)
     client.receiveText(server.encryptOwnLine("still here"));
     EXPECT_EQ(clientView.incoming.last(), "still here");
 }
+
+TEST_F(Session, LinesThatAreNotUtf8AreShownByteByByte)
+{
+    exchange();
+    client.receiveText(server.encryptOwnLine("caf\xe9 \xfc"));
+    ASSERT_EQ(clientView.incoming.size(), 1);
+    EXPECT_EQ(clientView.incoming.last(), QString::fromUtf8("caf\u00e9 \u00fc"));
+    client.receiveText(server.encryptOwnLine("caf\xc3\xa9"));
+    EXPECT_EQ(clientView.incoming.last(), QString::fromUtf8("caf\u00e9"));
+    // A multi-byte sequence cut short at the end of the line is not UTF-8 either.
+    client.receiveText(server.encryptOwnLine("ab\xe2\x82"));
+    EXPECT_EQ(clientView.incoming.last(), QString::fromLatin1("ab\xe2\x82"));
+}

@@ -98,18 +98,20 @@ TEST_F(ChatWindow, DesignGeometry)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const QWidget* client = form.centralWidget();
-    EXPECT_EQ(client->width(), TChatForm::ClientWidth);
-    EXPECT_EQ(client->height() + form.StatusBar1->height(), TChatForm::ClientHeight);
-    EXPECT_EQ(form.width(), 419);
-    EXPECT_EQ(form.minimumWidth(), 419);
-    EXPECT_EQ(form.maximumWidth(), 419);
-    EXPECT_EQ(form.maximumHeight(), form.height());
+    EXPECT_EQ(form.width(), 427);
+    EXPECT_EQ(form.minimumWidth(), 427);
+    EXPECT_EQ(form.maximumWidth(), 427);
+    EXPECT_EQ(form.height(), 340);
+    EXPECT_EQ(form.maximumHeight(), 340);
+    EXPECT_EQ(client->width(), 427);
+    EXPECT_EQ(form.MainMenu1->height() + client->height() + form.StatusBar1->height(), 340);
+    const int incomingHeight = client->height() - 184;
     EXPECT_EQ(form.pos(), QPoint(209, 110));
     EXPECT_EQ(form.font().pixelSize(), 10);
     EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(32, 32)));
 
-    EXPECT_EQ(form.Bevel1->geometry(), QRect(0, 0, 419, 2));
-    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 2, 419, 43));
+    EXPECT_EQ(form.Bevel1->geometry(), QRect(0, 0, 427, 2));
+    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 2, 427, 43));
     EXPECT_EQ(form.SpeedButton1->geometry(), QRect(6, 6, 79, 28));
     EXPECT_EQ(form.SpeedButton1->iconSize(), QSize(24, 24));
     EXPECT_TRUE(form.SpeedButton1->autoRaise());
@@ -117,10 +119,10 @@ TEST_F(ChatWindow, DesignGeometry)
     EXPECT_EQ(form.Image1->pixmap().size(), QSize(32, 32));
     EXPECT_EQ(form.GIFImage1->geometry(), QRect(316, 4, 100, 36));
     EXPECT_EQ(form.GIFImage1->pixmap().size(), QSize(100, 36));
-    EXPECT_EQ(form.Memo1->geometry(), QRect(0, 45, 419, 115));
-    EXPECT_EQ(form.Panel2->geometry(), QRect(0, 160, 419, 24));
-    EXPECT_EQ(form.Edit1->geometry(), QRect(0, 0, 419, 21));
-    EXPECT_EQ(form.Memo2->geometry(), QRect(0, 184, 419, 93));
+    EXPECT_EQ(form.Memo1->geometry(), QRect(0, 45, 427, 115));
+    EXPECT_EQ(form.Panel2->geometry(), QRect(0, 160, 427, 24));
+    EXPECT_EQ(form.Edit1->geometry(), QRect(0, 0, 427, 21));
+    EXPECT_EQ(form.Memo2->geometry(), QRect(0, 184, 427, incomingHeight));
     EXPECT_EQ(form.StatusBar1->height(), 17);
     EXPECT_EQ(form.Edit1->maxLength(), QLineEdit().maxLength());
 }
@@ -142,26 +144,27 @@ TEST_F(ChatWindow, ResizingChangesOnlyTheIncomingPaneAndNeverTheWidth)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const int fullHeight = form.height();
+    const int fullIncoming = form.Memo2->height();
     const QRect memo1 = form.Memo1->geometry();
 
     form.resize(600, fullHeight - 50);
     settle(std::chrono::milliseconds(50));
-    EXPECT_EQ(form.width(), 419);
+    EXPECT_EQ(form.width(), 427);
     EXPECT_EQ(form.height(), fullHeight - 50);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
-    EXPECT_EQ(form.Memo2->height(), 93 - 50);
+    EXPECT_EQ(form.Memo2->height(), fullIncoming - 50);
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
 
-    form.resize(419, 100);
+    form.resize(427, 100);
     settle(std::chrono::milliseconds(50));
     EXPECT_EQ(form.height(), 100);
     EXPECT_EQ(form.Memo2->height(), 0);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
 
-    form.resize(419, fullHeight + 200);
+    form.resize(427, fullHeight + 200);
     settle(std::chrono::milliseconds(50));
     EXPECT_EQ(form.height(), fullHeight);
-    EXPECT_EQ(form.Memo2->height(), 93);
+    EXPECT_EQ(form.Memo2->height(), fullIncoming);
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
 }
 
