@@ -61,35 +61,43 @@ void NegateNum(Num n);
 void AbsNum(Num n);
 // result := a + b.
 void AddNum(Num a, Num b, Num& result);
-// result := a - b; a and b must be different numbers.
+// result := a - b; b is never changed, and a and b may be the same number
+// (giving a zero with a's sign).
 void SubNum(Num a, Num b, Num& result);
 // |a| := |a| - |b| in place; requires CompareAbs(a, b) != crLess.
 void SubAbsInPlace(Num a, Num b);
 // result := a * b; a and b may be the same number.
 void MulNum(Num a, Num b, Num& result);
-// n := n * k in place; requires 1 <= |k| <= 10000.
+// n := n * k in place (rule of signs, k = 0 counting as non-negative); meant
+// for 1 <= |k| <= 10000.
 void MulBySmallInPlace(Num n, int32_t k);
 // result := a * a.
 void SquareNum(Num a, Num& result);
-// q := floor(|n| / d) (non-negative), r := |n| mod d; raises EDivByZero for d == 0.
+// Small divisors: |d| >= 10000 returns at once without writing anything; a
+// negative d divides by |d|; d == 0 raises EDivByZero.
+// q := floor(|n| / d) (non-negative), r := |n| mod d.
 void DivBySmall(Num n, Num& q, int32_t d, int32_t& r);
-// |n| := floor(|n| / d) in place, sign kept; r := |n| mod d; raises EDivByZero for d == 0.
+// |n| := floor(|n| / d) in place, sign and bottom node kept; r := |n| mod d.
 void DivBySmallInPlace(Num& n, int32_t d, int32_t& r);
-// r := |n| mod d; raises EDivByZero for d == 0.
+// r := |n| mod d.
 void ModBySmall(Num n, int32_t d, int32_t& r);
 // Euclidean division: a = q*b + r with 0 <= r < |b|; raises EDivByZero for b == 0.
+// The quotient of a non-negative a carries b's sign (so 7 / -9 gives negative
+// zero). a and b are left as found and may be the same number.
 void DivModNum(Num a, Num b, Num& q, Num& r);
 // r := a mod |b|, 0 <= r < |b|; raises EDivByZero for b == 0.
 void ModNum(Num a, Num b, Num& r);
-// r := a^2 mod |m|.
+// r := a^2 mod |m|; raises EDivByZero for m == 0.
 void SquareMod(Num a, Num m, Num& r);
-// r := a*b mod |m|.
+// r := a*b mod |m|; raises EDivByZero for m == 0.
 void MulMod(Num a, Num b, Num m, Num& r);
-// r := a^|e| mod |m|, and 1 when e is zero.
+// r := a^|e| mod |m|, and 1 when e is zero (even for m = 0); EDivByZero for m == 0 otherwise.
 void PowerMod(Num a, Num e, Num m, Num& r);
 // g := gcd(|a|, |b|), with the sign rule of Euclid's algorithm by remainders.
 void GcdNum(Num a, Num b, Num& g);
-// x := the inverse of a modulo m; x is left untouched when gcd(a, m) is not 1.
+// x := the inverse of a modulo m (in 1..m-1 for m > 1); x is left
+// untouched and nothing is allocated when gcd(a, m) is not 1. Inverting zero
+// modulo 1 raises EDivByZero.
 void InverseMod(Num a, Num m, Num& x);
 // Writes the binary digits of |n|, most significant first ("0" for zero).
 void NumToBinary(Num n, std::string& result);
