@@ -129,6 +129,9 @@ struct TCustomWinSocket::Impl {
     Platform::SocketAddress address;
     bool listening = false;
     bool connecting = false;
+    // Counts the handles taken over, so that late work for a closed handle
+    // cannot act on a new one that reuses its number.
+    std::uint64_t generation = 0;
     // Notifications and operations of this object still running, and whether
     // the object is to be destroyed once they have all returned.
     int busy = 0;
@@ -197,6 +200,7 @@ void TCustomWinSocket::adoptHandle(int handle)
     d->reader->setSocket(handle);
     d->writer->setSocket(handle);
     handle_ = handle;
+    ++d->generation;
 }
 
 void TCustomWinSocket::closeSilently()
@@ -677,8 +681,9 @@ void TClientSocket::open()
             // Ended inside the call: the outcome still arrives as a notification.
             QMetaObject::invokeMethod(
                 socket,
-                [socket, handle, outcome] {
-                    if (socket->handle_ == handle && socket->d->connecting)
+                [socket, generation = socket->d->generation, outcome] {
+                    if (socket->d->generation == generation && socket->handle_ != kNoSocket &&
+                        socket->d->connecting)
                         guarded([&] { socket->connectNotification(outcome); });
                 },
                 Qt::QueuedConnection);

@@ -260,6 +260,27 @@ TEST_F(ClientSocketTest, DeactivatingDuringTheAttemptDoesNothing)
     EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "connect(active)"}));
 }
 
+TEST_F(ClientSocketTest, ANewAttemptAbandonsTheEarlierOne)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    ClientLog log;
+    log.attach(client);
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+    client.SetActive(true);
+    EXPECT_NE(client.Socket()->SocketHandle(), -1);
+    Fd first = acceptRaw(listener.get());
+    Fd second = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    settle(50);
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"lookup", "connecting", "lookup", "connecting", "connect(active)"}));
+    EXPECT_TRUE(peerClosed(first.get()) || !first.valid()) << "the abandoned attempt is closed";
+}
+
 TEST_F(ClientSocketTest, PropertySetters)
 {
     std::uint16_t port = 0;
