@@ -7,9 +7,9 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <limits>
-#include <strings.h>
 #include <utility>
 
 // How the system's readiness maps onto the layer's notifications:
@@ -57,7 +57,9 @@ TApplicationErrorHandler& applicationErrorHandler()
 
 bool sameText(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
 }
 
 // Runs one notification; nothing it raises may unwind into the event loop.
@@ -259,8 +261,10 @@ void TCustomWinSocket::closingSequence(int handle)
         return;
     BusyScope scope(this);
     QPointer<TCustomWinSocket> self(this);
+    const std::uint64_t generation = d->generation;
     deliverEvent(this, seDisconnect);
-    if (!self || handle_ != handle)
+    // A handler may have closed the socket, or closed it and opened another.
+    if (!self || d->generation != generation || handle_ != handle)
         return;
     d->reader->setEnabled(false);
     d->writer->setEnabled(false);
@@ -321,8 +325,9 @@ void TCustomWinSocket::writeNotification()
         return;
     }
     QPointer<TCustomWinSocket> self(this);
+    const std::uint64_t generation = d->generation;
     flushOutgoing();
-    if (!self || handle_ != handle || !connected_ || d->pending() > 0)
+    if (!self || d->generation != generation || handle_ != handle || !connected_ || d->pending() > 0)
         return;
     d->writer->setEnabled(false);
     deliverEvent(this, seWrite);
@@ -662,14 +667,17 @@ void TClientSocket::open()
         throw ESocketError("Can't create new socket");
     socket->adoptHandle(handle);
     QPointer<TClientWinSocket> guard(socket);
+    const std::uint64_t generation = socket->d->generation;
+    // A handler that closed this socket or started another attempt ends this one.
+    auto superseded = [&] { return !guard || socket->d->generation != generation || socket->handle_ != handle; };
     try {
         socket->deliverEvent(socket, seLookup);
         const Platform::SocketAddress address = resolveAddress(host_, address_, port_, service_, true);
-        if (!guard || socket->handle_ != handle)
+        if (superseded())
             return;
         socket->d->address = address;
         socket->deliverEvent(socket, seConnecting);
-        if (!guard || socket->handle_ != handle)
+        if (superseded())
             return;
         int outcome = 0;
         if (const int code = Platform::startConnect(handle, address, outcome))
@@ -690,7 +698,7 @@ void TClientSocket::open()
         }
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (guard)
+        if (!superseded())
             socket->closingSequence(handle);
         std::rethrow_exception(error);
     }
@@ -828,6 +836,8 @@ void TServerSocket::open()
         throw ESocketError("Can't create new socket");
     socket->adoptHandle(handle);
     QPointer<TServerWinSocket> guard(socket);
+    const std::uint64_t generation = socket->d->generation;
+    auto superseded = [&] { return !guard || socket->d->generation != generation || socket->handle_ != handle; };
     try {
         // Lets a restarted listener take the port while old connections linger
         // in TIME_WAIT; a port another socket listens on still refuses the bind.
@@ -837,13 +847,13 @@ void TServerSocket::open()
         if (const int code = Platform::bindTo(handle, address))
             raiseSocketError(code, "bind");
         socket->deliverEvent(socket, seListen);
-        if (!guard || socket->handle_ != handle)
+        if (superseded())
             return;
         if (const int code = Platform::listenOn(handle, kMaxBacklog))
             raiseSocketError(code, "listen");
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (guard)
+        if (!superseded())
             socket->closingSequence(handle);
         std::rethrow_exception(error);
     }

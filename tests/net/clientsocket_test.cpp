@@ -281,6 +281,38 @@ TEST_F(ClientSocketTest, ANewAttemptAbandonsTheEarlierOne)
     EXPECT_TRUE(peerClosed(first.get()) || !first.valid()) << "the abandoned attempt is closed";
 }
 
+TEST_F(ClientSocketTest, ReopeningInsideDisconnectFindsTheSocketStillOpen)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    std::string raised;
+    client.OnDisconnect = [&](QObject*, TCustomWinSocket*) {
+        try {
+            client.SetActive(true);
+        } catch (const ESocketError& error) {
+            raised = error.what();
+        }
+    };
+    client.SetActive(true);
+    Fd first = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    first.reset();
+    ASSERT_TRUE(waitFor([&] { return !raised.empty(); }));
+    EXPECT_EQ(raised, "Socket already open");
+    EXPECT_EQ(client.Socket()->SocketHandle(), -1);
+
+    // Once the closing sequence has finished, opening works again.
+    client.OnDisconnect = nullptr;
+    client.SetActive(true);
+    Fd second = acceptRaw(listener.get());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    EXPECT_EQ(client.Socket()->SendTextOnce("still here"), 10);
+    EXPECT_TRUE(waitFor([&] { return readRawNow(second.get()) == "still here"; }));
+}
+
 TEST_F(ClientSocketTest, PropertySetters)
 {
     std::uint16_t port = 0;
