@@ -20,7 +20,8 @@ std::string Describe(Num n)
         return "(none)";
     if (const std::string defect = ChainDefect(n); !defect.empty())
         return "(broken: " + defect + ")";
-    return (n->Sign ? "" : "[neg]") + ValueOf(n).text();
+    const Mpz value = ValueOf(n);
+    return IsZero(value) && n->Sign == 0 ? "-0" : value.text();
 }
 
 // A result that must exist, be a sound chain and hold `expected`.

@@ -1,0 +1,140 @@
+// DecryptLine on what a hostile peer controls: the chunk, the exponent and
+// the modulus. The first input byte picks one of two modes.
+//
+// Hostile mode: exponent and modulus of up to 1024 binary digits and a chunk
+// of up to 16 KiB, all from the input, either sign. The only acceptable
+// outcomes are a line, RSA::ECipherError and the GInt errors; anything else,
+// and every sanitizer report, is a finding. The chunk is shortened so that one
+// run stays within a fixed amount of arithmetic (blocks * exponent bits *
+// modulus nodes^2), which keeps a run well below the fuzzer's timeout without
+// cutting the largest key sizes out.
+//
+// Round-trip mode: two primes and an exponent made from the input give a key
+// pair (GMP finds the primes and the inverse); every line encrypts
+// deterministically and decrypts back to itself.
+#include "bignum/GInt.h"
+#include "cipher/RSA.h"
+#include "tests/bignum/differential/gmpcheck.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using GmpCheck::Mpz;
+
+constexpr size_t MaxChunkBytes = 16 * 1024;
+constexpr size_t MaxKeyBytes = 128; // 1024 binary digits
+constexpr double WorkBudget = 7.0e6;
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "decrypt_fuzz: %s\n", what.c_str());
+    std::abort();
+}
+
+Mpz FromBytes(const std::vector<uint8_t>& bytes)
+{
+    Mpz v;
+    if (!bytes.empty())
+        mpz_import(v.v, bytes.size(), 1, 1, 0, 0, bytes.data());
+    return v;
+}
+
+void HostileMode(FuzzedDataProvider& in)
+{
+    const uint8_t signs = in.ConsumeIntegral<uint8_t>();
+    Mpz modulus = FromBytes(in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, MaxKeyBytes)));
+    Mpz exponent = FromBytes(in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, MaxKeyBytes)));
+    std::string chunk = in.ConsumeBytesAsString(MaxChunkBytes);
+    if (signs & 1)
+        mpz_neg(modulus.v, modulus.v);
+    if (signs & 2)
+        mpz_neg(exponent.v, exponent.v);
+
+    const double modulusBits = static_cast<double>(mpz_sizeinbase(modulus.v, 2));
+    const double nodes = static_cast<double>(mpz_sizeinbase(modulus.v, 10)) / 4.0 + 1.0;
+    const double perBlock = (static_cast<double>(mpz_sizeinbase(exponent.v, 2)) + 1.0) * nodes * nodes;
+    const double blocks = WorkBudget / perBlock;
+    if (blocks < 1.0)
+        return;
+    const double maxBytes = blocks * (modulusBits + 1.0) / 8.0;
+    if (static_cast<double>(chunk.size()) > maxBytes)
+        chunk.resize(static_cast<size_t>(maxBytes));
+
+    const GInt::OwnedNum e = GmpCheck::MakeNum(exponent, signs & 4);
+    const GInt::OwnedNum m = GmpCheck::MakeNum(modulus, signs & 8);
+    const GmpCheck::Snapshot eBefore = GmpCheck::Take(e.get());
+    const GmpCheck::Snapshot mBefore = GmpCheck::Take(m.get());
+    try {
+        const std::string line = RSA::DecryptLine(chunk, e.get(), m.get());
+        (void)line;
+    } catch (const RSA::ECipherError&) {
+    } catch (const GInt::EDivByZero&) {
+    } catch (const GInt::EConvertError&) {
+    } catch (const std::exception& ex) {
+        Fail(std::string("unexpected exception: ") + ex.what());
+    }
+    if (!(GmpCheck::Take(e.get()) == eBefore) || !(GmpCheck::Take(m.get()) == mBefore))
+        Fail("DecryptLine changed its key");
+}
+
+void RoundTripMode(FuzzedDataProvider& in)
+{
+    Mpz p(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
+    Mpz q(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
+    Mpz e(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(3, 1ull << 40)));
+    const std::string line = in.ConsumeRandomLengthString(160);
+    mpz_nextprime(p.v, p.v);
+    mpz_nextprime(q.v, q.v);
+    if (mpz_cmp(p.v, q.v) == 0)
+        mpz_nextprime(q.v, q.v);
+
+    Mpz n, phi, pm, qm, g, d;
+    mpz_mul(n.v, p.v, q.v);
+    mpz_sub_ui(pm.v, p.v, 1);
+    mpz_sub_ui(qm.v, q.v, 1);
+    mpz_mul(phi.v, pm.v, qm.v);
+    for (;;) {
+        mpz_gcd(g.v, e.v, phi.v);
+        if (mpz_cmp_ui(g.v, 1) == 0)
+            break;
+        mpz_add_ui(e.v, e.v, 1);
+    }
+    mpz_invert(d.v, e.v, phi.v);
+
+    const GInt::OwnedNum gn = GmpCheck::MakeNum(n);
+    const GInt::OwnedNum ge = GmpCheck::MakeNum(e);
+    const GInt::OwnedNum gd = GmpCheck::MakeNum(d);
+    const std::string key = "n=" + n.text() + " e=" + e.text() + " d=" + d.text();
+    try {
+        const std::string cipher = RSA::EncryptLine(line, ge.get(), gn.get());
+        if (RSA::EncryptLine(line, ge.get(), gn.get()) != cipher)
+            Fail("EncryptLine is not deterministic, " + key);
+        const size_t k = mpz_sizeinbase(n.v, 2);
+        const size_t blocks = (3 + 8 * line.size() + k - 2) / (k - 1);
+        if (cipher.size() > (blocks * k + 7) / 8)
+            Fail("ciphertext longer than its blocks, " + key);
+        const std::string back = RSA::DecryptLine(cipher, gd.get(), gn.get());
+        if (back != line)
+            Fail("line of " + std::to_string(line.size()) + " bytes did not survive, " + key);
+    } catch (const std::exception& ex) {
+        Fail(std::string("round trip raised: ") + ex.what() + ", " + key);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    if (in.ConsumeBool())
+        RoundTripMode(in);
+    else
+        HostileMode(in);
+    return 0;
+}
