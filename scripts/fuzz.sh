@@ -46,7 +46,7 @@ export QT_QPA_PLATFORM=offscreen
 target_options() {
   case "$1" in
     decrypt_fuzz) echo "-max_len=17000" ;;
-    session_fuzz) echo "-max_len=20000" ;;
+    session_fuzz) echo "-max_len=40000" ;;
     *) echo "-max_len=4096" ;;
   esac
 }

@@ -1,0 +1,356 @@
+// A listening chat window facing a hostile peer on loopback: malformed key
+// messages, lines out of place, a 1 MB line, messages split and joined, and a
+// storm of connections. The window must report each bad message clearly,
+// keep running, and afterwards chat normally with a well-behaved window.
+#include "tests/app/apptestsupport.h"
+
+#include "app/chatsession.h"
+#include "app/main.h"
+#include "bignum/GInt.h"
+#include "cipher/RSA.h"
+#include "net/ScktComp.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+// The hostile peer's own small key: n = 1000003 * 1000033, e * d = 1 mod phi(n).
+constexpr const char* PeerModulus = "1000036000099";
+constexpr const char* PeerEncrypt = "65537";
+constexpr const char* PeerDecrypt = "983264276609";
+
+const QString MalformedKey = QStringLiteral("The peer's key message is malformed: ");
+
+std::string Encrypt(const std::string& line)
+{
+    GInt::OwnedNum e, n;
+    GInt::DecimalToNum(PeerEncrypt, e.out());
+    GInt::DecimalToNum(PeerModulus, n.out());
+    return RSA::EncryptLine(line, e.get(), n.get());
+}
+
+// The line a chunk from the window decrypts to under the key it sent us.
+std::string DecryptFromWindow(const std::string& chunk, const std::string& keyMessage)
+{
+    const auto at = keyMessage.find("//");
+    GInt::OwnedNum d, n;
+    GInt::DecimalToNum(keyMessage.substr(0, at), d.out());
+    GInt::DecimalToNum(keyMessage.substr(at + 2), n.out());
+    return RSA::DecryptLine(chunk, d.get(), n.get());
+}
+
+QStringList Lines(const QPlainTextEdit* pane)
+{
+    return pane->toPlainText().split(u'\n');
+}
+
+class HostilePeer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = freePort();
+        form.ServerSocket->SetPort(port);
+        form.ClientSocket->SetPort(freePort());
+        ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
+        form.show();
+        form.FileListenItem->trigger();
+        ASSERT_EQ(form.status(), "Listening...");
+    }
+
+    void TearDown() override
+    {
+        ScktComp::SetApplicationErrorHandler(nullptr);
+        // Nothing the peer did may have left the window unable to listen.
+        EXPECT_TRUE(form.ServerSocket->Active());
+    }
+
+    // Connects a raw peer and waits for the window's key message; the window
+    // then awaits the peer's key.
+    RawEnd ConnectPeer()
+    {
+        RawEnd peer = RawEnd::connectTo(port);
+        EXPECT_TRUE(peer.valid());
+        EXPECT_TRUE(waitUntil([&] {
+            peer.pump();
+            return peer.received().find("//") != std::string::npos && form.session().awaitingKey()
+                && form.status() == "Connected to: 127.0.0.1";
+        })) << "status: " << form.status().toStdString();
+        windowKey = peer.received();
+        peer.received().clear();
+        return peer;
+    }
+
+    // Sends one message and waits until the window has shown one more error.
+    QString SendExpectingError(RawEnd& peer, const std::string& message)
+    {
+        const qsizetype before = dialogs.errors.size();
+        peer.send(message);
+        if (!waitUntil([&] { return dialogs.errors.size() > before; }, 30s))
+            return QStringLiteral("(no error shown)");
+        return dialogs.errors.last();
+    }
+
+    // Closes the peer and waits for the window to listen again.
+    void Hangup(RawEnd& peer)
+    {
+        peer = RawEnd();
+        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }))
+            << "status: " << form.status().toStdString();
+    }
+
+    // A well-behaved window connects and they chat both ways without an error.
+    void ChatWithGoodPeer()
+    {
+        const qsizetype errorsBefore = dialogs.errors.size();
+        FakeDialogs goodDialogs;
+        TChatForm good{goodDialogs};
+        good.ClientSocket->SetPort(port);
+        good.ServerSocket->SetPort(freePort());
+        good.show();
+        goodDialogs.answers.push_back(QStringLiteral("127.0.0.1"));
+        good.FileConnectItem->trigger();
+        ASSERT_TRUE(waitUntil([&] {
+            return good.status().startsWith("Connected to: ") && form.status() == "Connected to: 127.0.0.1"
+                && !good.session().awaitingKey() && !form.session().awaitingKey();
+        })) << "good: " << good.status().toStdString() << ", window: " << form.status().toStdString();
+
+        good.Edit1->setText("hello after the storm");
+        QTest::keyClick(good.Edit1, Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return form.Memo2->toPlainText() == "hello after the storm"; }))
+            << form.Memo2->toPlainText().toStdString();
+        form.Edit1->setText("calm again");
+        QTest::keyClick(form.Edit1, Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return good.Memo2->toPlainText() == "calm again"; }))
+            << good.Memo2->toPlainText().toStdString();
+        EXPECT_EQ(dialogs.errors.size(), errorsBefore) << dialogs.errors.join('\n').toStdString();
+        EXPECT_TRUE(goodDialogs.errors.isEmpty()) << goodDialogs.errors.join('\n').toStdString();
+
+        good.Disconnect1->trigger();
+        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }));
+    }
+
+    int port = 0;
+    FakeDialogs dialogs;
+    TChatForm form{dialogs};
+    std::string windowKey;
+};
+
+TEST_F(HostilePeer, MalformedKeyMessagesAreRefusedAndTheKeyIsStillAwaited)
+{
+    RawEnd peer = ConnectPeer();
+    std::mt19937 rng(20261207);
+    std::string junk(600, '\0');
+    for (char& c : junk)
+        c = static_cast<char>(rng());
+    junk.replace(300, 2, "xx"); // no separator in the junk
+
+    struct Case {
+        std::string message;
+        QString expected; // the error text starts with this
+    };
+    const std::string thousands(5000, '7');
+    const std::vector<Case> cases = {
+        {"123456789", MalformedKey + "the separator :: is missing"},
+        {std::string(PeerDecrypt) + "//" + PeerModulus, MalformedKey + "the separator :: is missing"},
+        {"::", MalformedKey + "a number is not a plain decimal number"},
+        {std::string("::") + PeerModulus, MalformedKey + "a number is not a plain decimal number"},
+        {std::string(PeerDecrypt) + "::", MalformedKey + "a number is not a plain decimal number"},
+        {std::string("-5::") + PeerModulus, MalformedKey + "a number is not a plain decimal number"},
+        {std::string("+5::") + PeerModulus, MalformedKey + "a number is not a plain decimal number"},
+        {"5::-1000036000099", MalformedKey + "a number is not a plain decimal number"},
+        {std::string("0::") + PeerModulus, MalformedKey + "the exponent is zero"},
+        {std::string("000::") + PeerModulus, MalformedKey + "the exponent is zero"},
+        {"5::0", MalformedKey + "the modulus is below 2"},
+        {"1::1", MalformedKey + "the modulus is below 2"},
+        {"1::0001", MalformedKey + "the modulus is below 2"},
+        {std::string(PeerModulus) + "::" + PeerModulus, MalformedKey + "the exponent is not below the modulus"},
+        {"5::" + thousands, MalformedKey + "the modulus is longer than 1024 binary digits"},
+        {thousands + "::" + PeerModulus, MalformedKey + "the exponent is not below the modulus"},
+        {thousands + "::" + thousands, MalformedKey + "the modulus is longer than 1024 binary digits"},
+        {"0x10::0x1000036000099", MalformedKey + "a number is not a plain decimal number"},
+        {"12a4::1000036000099", MalformedKey + "a number is not a plain decimal number"},
+        {"5::1e9", MalformedKey + "a number is not a plain decimal number"},
+        {" 5::1000036000099", MalformedKey + "a number is not a plain decimal number"},
+        {"5::1000036000099\r\n", MalformedKey + "a number is not a plain decimal number"},
+        {"5::1000036000099\0"s, MalformedKey + "a number is not a plain decimal number"},
+        {"\xd9\xa5::\xd9\xa7", MalformedKey + "a number is not a plain decimal number"},
+        {junk, MalformedKey + "the separator :: is missing"},
+        {junk.substr(0, 100) + "::" + junk.substr(100), MalformedKey + "a number is not a plain decimal number"},
+        // A line sent before the key is taken for a (malformed) key message.
+        {Encrypt("too early"), MalformedKey},
+    };
+    for (const Case& c : cases) {
+        const QString error = SendExpectingError(peer, c.message);
+        EXPECT_TRUE(error.startsWith(c.expected))
+            << "message of " << c.message.size() << " bytes: '" << c.message.substr(0, 40) << "' gave '"
+            << error.toStdString() << "'";
+        EXPECT_TRUE(form.session().awaitingKey());
+    }
+    EXPECT_EQ(dialogs.errors.size(), static_cast<qsizetype>(cases.size()));
+    EXPECT_EQ(form.Memo2->toPlainText(), "") << "a refused key message must show nothing";
+
+    // The key may still come, and lines then decrypt.
+    peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
+    ASSERT_TRUE(waitUntil([&] { return !form.session().awaitingKey(); }));
+    peer.send(Encrypt("finally"));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->toPlainText() == "finally"; }))
+        << form.Memo2->toPlainText().toStdString();
+    EXPECT_EQ(dialogs.errors.size(), static_cast<qsizetype>(cases.size()));
+    Hangup(peer);
+}
+
+TEST_F(HostilePeer, BadLinesAfterTheKeyAreReportedOrShownAsJunk)
+{
+    RawEnd peer = ConnectPeer();
+    peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
+    ASSERT_TRUE(waitUntil([&] { return !form.session().awaitingKey(); }));
+
+    // A genuine line after the key arrives as typed, bytes 0 and 255 included.
+    const std::string odd = "nul\0byte and \xc3\xbf"s;
+    peer.send(Encrypt(odd));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).size() == 1 && !form.Memo2->toPlainText().isEmpty(); }));
+    EXPECT_EQ(form.Memo2->toPlainText(), QString::fromUtf8(odd.data(), static_cast<qsizetype>(odd.size())));
+
+    // Bytes of value 1 only code zero bits: no marker can be found.
+    QString error = SendExpectingError(peer, std::string(64, '\x01'));
+    EXPECT_TRUE(error.startsWith("The received line cannot be decrypted")) << error.toStdString();
+
+    // A second key message is just a line that decrypts to junk or is refused.
+    const qsizetype shownBefore = Lines(form.Memo2).size();
+    const qsizetype errorsBefore = dialogs.errors.size();
+    peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
+    ASSERT_TRUE(waitUntil([&] {
+        return Lines(form.Memo2).size() > shownBefore || dialogs.errors.size() > errorsBefore;
+    }));
+
+    // A 1 MB line: every read of more than 16 KiB is refused with a clear error;
+    // smaller reads decrypt to junk. Either way the window goes on.
+    const qsizetype errorsBeforeHuge = dialogs.errors.size();
+    peer.send(std::string(1 << 20, 'A'));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.errors.size() > errorsBeforeHuge; }));
+    settle(1500ms);
+    bool refusedAsTooLong = false;
+    for (qsizetype i = errorsBeforeHuge; i < dialogs.errors.size(); ++i) {
+        const QString& e = dialogs.errors[i];
+        refusedAsTooLong |= e.startsWith("The received line is too long: ");
+        EXPECT_TRUE(e.startsWith("The received line is too long: ") || e.startsWith("The received line cannot be decrypted"))
+            << e.toStdString();
+    }
+    EXPECT_TRUE(refusedAsTooLong);
+
+    // One line split over two sends and two lines joined in one send: the
+    // pieces decrypt to junk or are refused, and nothing breaks.
+    const std::string line = Encrypt("a line of some length to split in two pieces");
+    const qsizetype eventsBefore = Lines(form.Memo2).size() + dialogs.errors.size();
+    peer.send(line.substr(0, line.size() / 2));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).size() + dialogs.errors.size() > eventsBefore; }));
+    peer.send(line.substr(line.size() / 2));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).size() + dialogs.errors.size() > eventsBefore + 1; }));
+    peer.send(Encrypt("first") + Encrypt("second"));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).size() + dialogs.errors.size() > eventsBefore + 2; }));
+
+    // The connection still carries good lines both ways.
+    peer.send(Encrypt("still here"));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).last() == "still here"; }))
+        << Lines(form.Memo2).last().toStdString();
+    form.Edit1->setText("and so am I");
+    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] {
+        peer.pump();
+        return !peer.received().empty() && DecryptFromWindow(peer.received(), windowKey) == "and so am I";
+    }));
+    Hangup(peer);
+}
+
+TEST_F(HostilePeer, KeyMessagesSplitOrJoinedAreHandled)
+{
+    // A key message split in two: each piece is taken as a key message of its
+    // own, and both are refused (the first has a modulus below its exponent).
+    RawEnd peer = ConnectPeer();
+    QString error = SendExpectingError(peer, "983264276609::100003");
+    EXPECT_TRUE(error.startsWith(MalformedKey + "the exponent is not below the modulus")) << error.toStdString();
+    error = SendExpectingError(peer, "6000099");
+    EXPECT_TRUE(error.startsWith(MalformedKey + "the separator :: is missing")) << error.toStdString();
+    EXPECT_TRUE(form.session().awaitingKey());
+    Hangup(peer);
+
+    // A key joined with a line in one read makes the modulus non-decimal.
+    peer = ConnectPeer();
+    error = SendExpectingError(peer, std::string(PeerDecrypt) + "::" + PeerModulus + Encrypt("hi"));
+    EXPECT_TRUE(error.startsWith(MalformedKey + "a number is not a plain decimal number")) << error.toStdString();
+    EXPECT_TRUE(form.session().awaitingKey());
+    Hangup(peer);
+}
+
+TEST_F(HostilePeer, ConnectionStormThenAGoodPeerChats)
+{
+    // Connect and drop in a tight loop, some with half a message sent.
+    constexpr int Storm = 40;
+    for (int i = 0; i < Storm; ++i) {
+        RawEnd peer = RawEnd::connectTo(port);
+        if (i % 3 == 1 && peer.valid()) {
+            try {
+                peer.send("5::100");
+            } catch (const std::runtime_error&) {
+                // The window may already have closed it; that is the point.
+            }
+        }
+        if (i % 4 == 0)
+            QCoreApplication::processEvents();
+    }
+    // Whatever the storm left behind drains; then the window listens again.
+    settle(1000ms);
+    ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }, 20s))
+        << "status: " << form.status().toStdString() << ", listening: " << form.ServerSocket->Active()
+        << ", connections: " << form.ServerSocket->Socket()->ActiveConnections() << ", errors: "
+        << dialogs.errors.join(" | ").toStdString();
+    for (const QString& e : dialogs.errors)
+        EXPECT_TRUE(e.startsWith(MalformedKey) || e.startsWith("Windows socket error")
+                    || e.startsWith("Asynchronous socket error"))
+            << e.toStdString();
+
+    ChatWithGoodPeer();
+}
+
+// A peer that drops the connection without reading the window's key message
+// makes the system reset it. The window must treat that as the end of the
+// connection and listen again, or no later peer could ever connect.
+TEST_F(HostilePeer, ResetByThePeerLeavesTheWindowListening)
+{
+    {
+        RawEnd peer = RawEnd::connectTo(port);
+        ASSERT_TRUE(waitUntil([&] { return form.status() == "Connected to: 127.0.0.1"; }));
+        settle(300ms); // the key message lands, unread, in the peer's buffer
+    }
+    EXPECT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }, 15s))
+        << "status: " << form.status().toStdString()
+        << ", connections: " << form.ServerSocket->Socket()->ActiveConnections() << ", errors: "
+        << dialogs.errors.join(" | ").toStdString();
+    for (const QString& e : dialogs.errors)
+        EXPECT_TRUE(e.startsWith("Windows socket error") || e.startsWith("Asynchronous socket error"))
+            << e.toStdString();
+    ChatWithGoodPeer();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
