@@ -209,6 +209,7 @@ TEST_F(HostilePeer, MalformedKeyMessagesAreRefusedAndTheKeyIsStillAwaited)
         << form.Memo2->toPlainText().toStdString();
     EXPECT_EQ(dialogs.errors.size(), static_cast<qsizetype>(cases.size()));
     Hangup(peer);
+    ChatWithGoodPeer();
 }
 
 TEST_F(HostilePeer, BadLinesAfterTheKeyAreReportedOrShownAsJunk)
@@ -272,6 +273,7 @@ TEST_F(HostilePeer, BadLinesAfterTheKeyAreReportedOrShownAsJunk)
         return !peer.received().empty() && DecryptFromWindow(peer.received(), windowKey) == "and so am I";
     }));
     Hangup(peer);
+    ChatWithGoodPeer();
 }
 
 TEST_F(HostilePeer, KeyMessagesSplitOrJoinedAreHandled)
@@ -292,6 +294,7 @@ TEST_F(HostilePeer, KeyMessagesSplitOrJoinedAreHandled)
     EXPECT_TRUE(error.startsWith(MalformedKey + "a number is not a plain decimal number")) << error.toStdString();
     EXPECT_TRUE(form.session().awaitingKey());
     Hangup(peer);
+    ChatWithGoodPeer();
 }
 
 TEST_F(HostilePeer, ConnectionStormThenAGoodPeerChats)
