@@ -67,6 +67,8 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     setMaximumHeight(FormHeight);
     resize(FormWidth, FormHeight);
     move(209, 110);
+    // Typing starts in the input line.
+    Edit1->setFocus();
 }
 
 TChatForm::~TChatForm()

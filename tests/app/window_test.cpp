@@ -125,6 +125,7 @@ TEST_F(ChatWindow, DesignGeometry)
     EXPECT_EQ(form.Memo2->geometry(), QRect(0, 184, 427, incomingHeight));
     EXPECT_EQ(form.StatusBar1->height(), 17);
     EXPECT_EQ(form.Edit1->maxLength(), QLineEdit().maxLength());
+    EXPECT_EQ(form.focusWidget(), form.Edit1);
 }
 
 TEST_F(ChatWindow, PanesSettings)
