@@ -37,7 +37,7 @@ bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_WERROR=ON \
 	  -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS)
-	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
 # Address and undefined-behaviour sanitizers with leak detection over the whole suite.
 # The suppressions name third-party libraries only; a leak in project code fails.
