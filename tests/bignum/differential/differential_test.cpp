@@ -144,6 +144,53 @@ TEST_F(Differential, SquareMod) { RunDifferential(Op::SquareMod, {2000, 120, 100
 TEST_F(Differential, PowerMod) { RunDifferential(Op::PowerMod, {2000, 100, 60, 100}); }
 TEST_F(Differential, InverseMod) { RunDifferential(Op::InverseMod, {4000, 60, 60, 0, true}); }
 
+// Long division corrects its estimated quotient digit by adding the divisor
+// back only when the dividend lies just below a multiple of the divisor; random
+// operands almost never get there, in the packed radix of PowerMod even less.
+// These operands do: a = q*b - r for small r, and powers and products that
+// sit just below the modulus.
+TEST_F(Differential, NearMultiplesReachEveryCorrection)
+{
+    OperandSource source(RunSeed() ^ 0x5eedULL);
+    const int count = Scaled(3000);
+    int failures = 0;
+    const auto check = [&](Op op, const Mpz& a, const Mpz& b, const Mpz& c) {
+        const GInt::OwnedNum na = source.Num(a), nb = source.Num(b), nc = source.Num(c);
+        const std::string verdict = GmpCheck::CheckOp(op, na.get(), nb.get(), nc.get());
+        if (!verdict.empty() && ++failures <= 10)
+            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ")";
+        ++OperationsRun();
+    };
+    for (int i = 0; i < count && failures < 10; ++i) {
+        // A divisor whose top digit is large (no normalising shift) or small.
+        Mpz b = source.Value(12 + source.Below(60), true);
+        mpz_add_ui(b.v, b.v, 2);
+        Mpz q = source.Value(1 + source.Below(30), true);
+        mpz_add_ui(q.v, q.v, 1);
+        Mpz a;
+        mpz_mul(a.v, q.v, b.v);
+        mpz_sub_ui(a.v, a.v, static_cast<unsigned long>(source.Below(3)));
+        if (source.Below(2))
+            mpz_neg(a.v, a.v);
+        check(source.Below(2) ? Op::DivMod : Op::Mod, a, b, Mpz());
+
+        // x^2 and x*y just below the modulus.
+        Mpz x = source.Value(9 + source.Below(40), true), y = source.Value(9 + source.Below(40), true);
+        mpz_add_ui(x.v, x.v, 1);
+        mpz_add_ui(y.v, y.v, 1);
+        Mpz square, product;
+        mpz_mul(square.v, x.v, x.v);
+        mpz_add_ui(square.v, square.v, 1 + static_cast<unsigned long>(source.Below(2)));
+        mpz_mul(product.v, x.v, y.v);
+        mpz_add_ui(product.v, product.v, 1);
+        check(Op::PowerMod, x, Mpz(2), square);
+        check(Op::SquareMod, x, square, Mpz());
+        check(Op::MulMod, x, y, product);
+        // A longer exponent keeps every later reduction near the modulus too.
+        check(Op::PowerMod, x, Mpz(2 + source.Below(1000)), square);
+    }
+}
+
 // The oracle itself must catch a wrong result, or every check above is empty.
 TEST(DifferentialOracle, NoticesWrongResults)
 {
