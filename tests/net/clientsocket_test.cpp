@@ -43,6 +43,14 @@ struct ClientLog {
     }
 };
 
+// Starts a connection attempt of `client` to the loopback address on `port`.
+void startAttempt(TClientSocket& client, std::uint16_t port)
+{
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetActive(true);
+}
+
 using ClientSocketTest = NetTest;
 
 TEST_F(ClientSocketTest, ConnectReadAndPeerCloseInOrder)
@@ -59,9 +67,7 @@ TEST_F(ClientSocketTest, ConnectReadAndPeerCloseInOrder)
         log.events.emplace_back("read");
         received += socket->ReadAvailableText();
     };
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting"}));
     EXPECT_FALSE(client.Active()) << "Active waits for the end of the attempt";
 
@@ -102,9 +108,7 @@ TEST_F(ClientSocketTest, LocalCloseDeliversDisconnectInsideTheCall)
     TClientSocket client;
     ClientLog log;
     log.attach(client);
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
 
@@ -126,9 +130,7 @@ TEST_F(ClientSocketTest, WriteIsNotifiedOnceAfterConnect)
     TClientSocket client;
     int writes = 0;
     client.OnWrite = [&](QObject*, TCustomWinSocket*) { ++writes; };
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return writes > 0; }));
     EXPECT_EQ(client.Socket()->SendTextOnce("ping"), 4);
@@ -144,9 +146,7 @@ TEST_F(ClientSocketTest, UnhandledReadIsNotRepeatedUntilAReceive)
     TClientSocket client;
     int reads = 0;
     client.OnRead = [&](QObject*, TCustomWinSocket*) { ++reads; };
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
 
@@ -171,9 +171,7 @@ TEST_F(ClientSocketTest, RefusedConnectionSuppressedByTheHandler)
     ClientLog log;
     log.attach(client);
     log.suppress = 0;
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     ASSERT_TRUE(waitFor([&] { return !log.errors.empty(); }));
     settle(50);
     EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeConnect, ECONNREFUSED}}));
@@ -198,9 +196,7 @@ TEST_F(ClientSocketTest, RefusedConnectionNotSuppressedReachesTheApplication)
     TClientSocket client;
     ClientLog log;
     log.attach(client);
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
     EXPECT_EQ(takeErrors(), (std::vector<std::string>{"Asynchronous socket error " + std::to_string(ECONNREFUSED)}));
     EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "error"}));
@@ -251,9 +247,7 @@ TEST_F(ClientSocketTest, DeactivatingDuringTheAttemptDoesNothing)
     TClientSocket client;
     ClientLog log;
     log.attach(client);
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     client.SetActive(false);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
@@ -267,9 +261,7 @@ TEST_F(ClientSocketTest, ANewAttemptAbandonsTheEarlierOne)
     TClientSocket client;
     ClientLog log;
     log.attach(client);
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     client.SetActive(true);
     EXPECT_NE(client.Socket()->SocketHandle(), -1);
     Fd first = acceptRaw(listener.get());
@@ -390,9 +382,7 @@ TEST_F(ClientSocketTest, HandlerErrorsGoToTheApplicationAndTheNextNotificationRu
         if (text == "boom")
             throw std::runtime_error("handler failed");
     };
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
     sendRaw(peer.get(), "boom");
@@ -410,9 +400,7 @@ TEST_F(ClientSocketTest, ResetReportedWithCloseLeavesTheConnectionOpen)
     ClientLog log;
     log.attach(client);
     log.suppress = 0;
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
     resetRaw(peer);
@@ -437,9 +425,7 @@ TEST_F(ClientSocketTest, SendToAClosedPeerRaisesNoSignal)
     TClientSocket client;
     ClientLog log;
     log.attach(client);
-    client.SetHost("127.0.0.1");
-    client.SetPort(port);
-    client.SetActive(true);
+    startAttempt(client, port);
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
     peer.reset();
@@ -475,9 +461,7 @@ TEST_F(ClientSocketTest, DestroyingAnOpenComponentDeliversNothing)
     int events = 0;
     {
         TClientSocket client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(port);
-        client.SetActive(true);
+        startAttempt(client, port);
         peer = acceptRaw(listener.get());
         ASSERT_TRUE(waitFor([&] { return client.Active(); }));
         client.OnDisconnect = [&](QObject*, TCustomWinSocket*) { ++events; };
