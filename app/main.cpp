@@ -375,9 +375,16 @@ void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
     session_->dataArrived(*Socket);
 }
 
-void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket*, ScktComp::TErrorEvent, int& ErrorCode)
+void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
+                                        int& ErrorCode)
 {
     appendIncoming(QStringLiteral("***** Windows Sockets Error #") + QString::number(ErrorCode));
+    // A peer that resets the connection (for instance by closing it without
+    // reading our key message) is gone as surely as one that closes it. Left
+    // open, the dead connection would keep every later peer out; end it like
+    // an orderly close, so the window listens again.
+    if (ErrorEvent == ScktComp::eeDisconnect && Socket->Connected())
+        Socket->Close();
 }
 
 void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)
