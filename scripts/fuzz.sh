@@ -66,7 +66,7 @@ for target in "${targets[@]}"; do
   echo "== $target: ${seconds}s"
   # shellcheck disable=SC2046
   if ! "$binary" "$scratch" "$corpus" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
-      -jobs=1 -workers=1 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+      -print_final_stats=1 -artifact_prefix="$artifacts/" \
       $(target_options "$target") >"$scratch_root/$target.log" 2>&1; then
     tail -n 60 "$scratch_root/$target.log"
     echo "== $target FAILED; the input is in $artifacts/" >&2

@@ -7,7 +7,7 @@
 #   MEMCHECK_BUILD_DIR   build directory (default build-memcheck in the repository)
 #
 # valgrind runs code about thirty times slower, so the differential test runs a
-# twentieth of its operations (VELMORA_DIFF_SCALE=5) here.
+# fifth of its operations (VELMORA_DIFF_SCALE=20) here.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -48,7 +48,7 @@ for name in "${names[@]}"; do
 done
 
 export QT_QPA_PLATFORM=offscreen
-export VELMORA_DIFF_SCALE=${VELMORA_DIFF_SCALE:-5}
+export VELMORA_DIFF_SCALE=${VELMORA_DIFF_SCALE:-20}
 logs=$build/memcheck-logs
 mkdir -p "$logs"
 
