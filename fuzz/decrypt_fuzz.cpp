@@ -85,45 +85,32 @@ void HostileMode(FuzzedDataProvider& in)
 
 void RoundTripMode(FuzzedDataProvider& in)
 {
-    Mpz p(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
-    Mpz q(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
-    Mpz e(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(3, 1ull << 40)));
+    const unsigned long pStart = in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40);
+    const unsigned long qStart = in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40);
+    const unsigned long eStart = in.ConsumeIntegralInRange<uint64_t>(3, 1ull << 40);
     const std::string line = in.ConsumeRandomLengthString(160);
-    mpz_nextprime(p.v, p.v);
-    mpz_nextprime(q.v, q.v);
-    if (mpz_cmp(p.v, q.v) == 0)
-        mpz_nextprime(q.v, q.v);
-
-    Mpz n, phi, pm, qm, g, d;
-    mpz_mul(n.v, p.v, q.v);
-    mpz_sub_ui(pm.v, p.v, 1);
-    mpz_sub_ui(qm.v, q.v, 1);
-    mpz_mul(phi.v, pm.v, qm.v);
-    for (;;) {
-        mpz_gcd(g.v, e.v, phi.v);
-        if (mpz_cmp_ui(g.v, 1) == 0)
-            break;
-        mpz_add_ui(e.v, e.v, 1);
-    }
-    mpz_invert(d.v, e.v, phi.v);
+    const GmpCheck::TextbookKey key = GmpCheck::MakeTextbookKey(pStart, qStart, eStart);
+    const Mpz& n = key.n;
+    const Mpz& e = key.e;
+    const Mpz& d = key.d;
 
     const GInt::OwnedNum gn = GmpCheck::MakeNum(n);
     const GInt::OwnedNum ge = GmpCheck::MakeNum(e);
     const GInt::OwnedNum gd = GmpCheck::MakeNum(d);
-    const std::string key = "n=" + n.text() + " e=" + e.text() + " d=" + d.text();
+    const std::string keyText = "n=" + n.text() + " e=" + e.text() + " d=" + d.text();
     try {
         const std::string cipher = RSA::EncryptLine(line, ge.get(), gn.get());
         if (RSA::EncryptLine(line, ge.get(), gn.get()) != cipher)
-            Fail("EncryptLine is not deterministic, " + key);
+            Fail("EncryptLine is not deterministic, " + keyText);
         const size_t k = mpz_sizeinbase(n.v, 2);
         const size_t blocks = (3 + 8 * line.size() + k - 2) / (k - 1);
         if (cipher.size() > (blocks * k + 7) / 8)
-            Fail("ciphertext longer than its blocks, " + key);
+            Fail("ciphertext longer than its blocks, " + keyText);
         const std::string back = RSA::DecryptLine(cipher, gd.get(), gn.get());
         if (back != line)
-            Fail("line of " + std::to_string(line.size()) + " bytes did not survive, " + key);
+            Fail("line of " + std::to_string(line.size()) + " bytes did not survive, " + keyText);
     } catch (const std::exception& ex) {
-        Fail(std::string("round trip raised: ") + ex.what() + ", " + key);
+        Fail(std::string("round trip raised: ") + ex.what() + ", " + keyText);
     }
 }
 

@@ -23,6 +23,7 @@
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
 #include "net/ScktComp.h"
+#include "tests/app/recordingview.h"
 #include "tests/bignum/differential/gmpcheck.h"
 
 #include <QCoreApplication>
@@ -47,18 +48,6 @@ constexpr double WorkBudget = 7.0e6;
     std::fprintf(stderr, "session_fuzz: %s\n", what.c_str());
     std::abort();
 }
-
-class RecordingView : public ChatView {
-public:
-    QStringList sent, incoming;
-    QString input, status;
-
-    void appendSent(const QString& line) override { sent << line; }
-    void appendIncoming(const QString& line) override { incoming << line; }
-    QString inputText() const override { return input; }
-    void clearInput() override { input.clear(); }
-    void setStatus(const QString& text) override { status = text; }
-};
 
 // How the window shows received bytes: UTF-8 when valid, else one character per byte.
 QString Shown(const std::string& bytes)
@@ -113,7 +102,7 @@ struct Session {
         } catch (const std::exception& e) {
             Fail(std::string("unexpected exception: ") + e.what());
         }
-        if (!view.sent.isEmpty() || !view.status.isEmpty())
+        if (!view.sent.isEmpty() || !view.statusText.isEmpty())
             Fail("received text touched the sent pane or the status");
         if (message.empty()) {
             if (refused || session.awaitingKey() != awaiting || view.incoming.size() != shown)
@@ -164,21 +153,13 @@ void HostileMode(FuzzedDataProvider& in, bool serverRole)
 
 void GenuineMode(FuzzedDataProvider& in, bool serverRole)
 {
-    Mpz p(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
-    Mpz q(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40)));
-    Mpz e(static_cast<long>(in.ConsumeIntegralInRange<uint64_t>(3, 1ull << 30)));
-    mpz_nextprime(p.v, p.v);
-    mpz_nextprime(q.v, q.v);
-    if (mpz_cmp(p.v, q.v) == 0)
-        mpz_nextprime(q.v, q.v);
-    Mpz n, phi, pm, qm, g, d;
-    mpz_mul(n.v, p.v, q.v);
-    mpz_sub_ui(pm.v, p.v, 1);
-    mpz_sub_ui(qm.v, q.v, 1);
-    mpz_mul(phi.v, pm.v, qm.v);
-    for (mpz_gcd(g.v, e.v, phi.v); mpz_cmp_ui(g.v, 1) != 0; mpz_gcd(g.v, e.v, phi.v))
-        mpz_add_ui(e.v, e.v, 1);
-    mpz_invert(d.v, e.v, phi.v);
+    const unsigned long pStart = in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40);
+    const unsigned long qStart = in.ConsumeIntegralInRange<uint64_t>(2, 1ull << 40);
+    const unsigned long eStart = in.ConsumeIntegralInRange<uint64_t>(3, 1ull << 30);
+    const GmpCheck::TextbookKey key = GmpCheck::MakeTextbookKey(pStart, qStart, eStart);
+    const Mpz& n = key.n;
+    const Mpz& e = key.e;
+    const Mpz& d = key.d;
     if (mpz_cmp(d.v, n.v) >= 0 || mpz_sgn(d.v) == 0)
         return; // cannot happen for d < phi < n; keeps the premise explicit
 

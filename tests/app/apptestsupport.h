@@ -2,8 +2,8 @@
 // bounded waits and loopback peers made of plain sockets.
 #pragma once
 
-#include "app/chatview.h"
 #include "app/dialogs.h"
+#include "tests/app/recordingview.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,19 +26,6 @@ public:
                                       const QString& initialText) override;
     void showError(QWidget*, const QString& message) override { errors << message; }
     void showAbout(QDialog&) override { ++aboutShown; }
-};
-
-// A chat view that only records.
-class RecordingView : public ChatView {
-public:
-    QStringList sent, incoming;
-    QString input, statusText;
-
-    void appendSent(const QString& line) override { sent << line; }
-    void appendIncoming(const QString& line) override { incoming << line; }
-    QString inputText() const override { return input; }
-    void clearInput() override { input.clear(); }
-    void setStatus(const QString& text) override { statusText = text; }
 };
 
 // Processes events until `done` holds or `timeout` has passed; returns `done()`.

@@ -4,6 +4,27 @@
 
 namespace GmpCheck {
 
+TextbookKey MakeTextbookKey(unsigned long pStart, unsigned long qStart, unsigned long eStart)
+{
+    Mpz p, q, pm, qm, phi, g;
+    mpz_set_ui(p.v, pStart);
+    mpz_set_ui(q.v, qStart);
+    mpz_nextprime(p.v, p.v);
+    mpz_nextprime(q.v, q.v);
+    if (mpz_cmp(p.v, q.v) == 0)
+        mpz_nextprime(q.v, q.v);
+    TextbookKey key;
+    mpz_mul(key.n.v, p.v, q.v);
+    mpz_sub_ui(pm.v, p.v, 1);
+    mpz_sub_ui(qm.v, q.v, 1);
+    mpz_mul(phi.v, pm.v, qm.v);
+    mpz_set_ui(key.e.v, eStart);
+    for (mpz_gcd(g.v, key.e.v, phi.v); mpz_cmp_ui(g.v, 1) != 0; mpz_gcd(g.v, key.e.v, phi.v))
+        mpz_add_ui(key.e.v, key.e.v, 1);
+    mpz_invert(key.d.v, key.e.v, phi.v);
+    return key;
+}
+
 using GInt::Num;
 using GInt::OwnedNum;
 

@@ -34,6 +34,14 @@ public:
     mpz_t v;
 };
 
+// A textbook RSA key made by GMP: p and q are the next primes above pStart and
+// qStart (q moves on once more when they meet), e is the first value from
+// eStart up that shares no factor with (p-1)(q-1), and d is its inverse.
+struct TextbookKey {
+    Mpz n, e, d;
+};
+TextbookKey MakeTextbookKey(unsigned long pStart, unsigned long qStart, unsigned long eStart);
+
 // What is wrong with the chain n designates (missing node, broken links, a
 // digit outside 0..9999, a zero top node), or "" when it is sound.
 std::string ChainDefect(GInt::Num n);

@@ -1,0 +1,21 @@
+// A chat view that records what the session shows, for tests and fuzz targets
+// that run the session without widgets.
+#pragma once
+
+#include "app/chatview.h"
+
+#include <QString>
+#include <QStringList>
+
+// A chat view that only records.
+class RecordingView : public ChatView {
+public:
+    QStringList sent, incoming;
+    QString input, statusText;
+
+    void appendSent(const QString& line) override { sent << line; }
+    void appendIncoming(const QString& line) override { incoming << line; }
+    QString inputText() const override { return input; }
+    void clearInput() override { input.clear(); }
+    void setStatus(const QString& text) override { statusText = text; }
+};
