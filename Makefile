@@ -1,8 +1,11 @@
-# Thin wrapper around CMake. `make run` and `make test` are the whole set-up:
-# both install what is missing (scripts/install-deps.sh) before building.
+# Thin wrapper around CMake and its presets (CMakePresets.json). `make run` and
+# `make test` are the whole set-up: both install what is missing for their own
+# target (scripts/install-deps.sh) before building. `make` builds the program
+# alone; the suite is built by `make test` in its own folder.
 
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR   ?= build
+TEST_DIR    ?= build-test
 SAN_DIR     ?= build-sanitize
 BENCH_DIR   ?= build-bench
 CMAKE_FLAGS ?=
@@ -11,15 +14,13 @@ CTEST_FLAGS ?= --output-on-failure --timeout 600
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps build run test bench sanitize fuzz memcheck clean
+.PHONY: all build run test bench sanitize fuzz memcheck clean
 
 all: build
 
-deps:
-	@./scripts/install-deps.sh
-
-build: deps
-	cmake -S . -B $(BUILD_DIR) -DVELMORA_WERROR=ON $(CMAKE_FLAGS)
+build:
+	@./scripts/install-deps.sh run
+	cmake --preset default -B $(BUILD_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
@@ -30,12 +31,15 @@ run: build
 	fi
 	./$(BUILD_DIR)/velmora
 
-test: build
-	cd $(BUILD_DIR) && $(TEST_ENV) ctest $(CTEST_FLAGS) -j $(JOBS)
+test:
+	@./scripts/install-deps.sh test
+	cmake --preset test -B $(TEST_DIR) $(CMAKE_FLAGS)
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && $(TEST_ENV) ctest $(CTEST_FLAGS) -j $(JOBS)
 
-bench: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_WERROR=ON \
-	  -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=ON $(CMAKE_FLAGS)
+bench:
+	@./scripts/install-deps.sh bench
+	cmake --preset bench -B $(BENCH_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
@@ -46,19 +50,22 @@ SAN_ENV = $(TEST_ENV) \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-sanitize: deps
-	cmake -S . -B $(SAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON $(CMAKE_FLAGS)
+sanitize:
+	@./scripts/install-deps.sh test
+	cmake --preset sanitize -B $(SAN_DIR) $(CMAKE_FLAGS)
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && $(SAN_ENV) ctest $(CTEST_FLAGS) -j $(JOBS)
 
 # Every libFuzzer target for FUZZ_SECONDS each; new coverage is merged into fuzz/corpus/.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
+	@./scripts/install-deps.sh fuzz
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # valgrind memcheck over the test suites that need no window.
-memcheck: deps
+memcheck:
+	@./scripts/install-deps.sh memcheck
 	./scripts/memcheck.sh
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck

@@ -8,6 +8,8 @@
 #
 #   scripts/fuzz.sh [seconds] [target...]
 #   FUZZ_BUILD_DIR  build directory (default build-fuzz in the repository)
+#   FUZZ_CORPUS     folder of the corpora, one sub-folder per target (default
+#                   fuzz/corpus); CI points it at a copy so the tree stays as it was
 set -euo pipefail
 
 seconds=${1:-60}
@@ -19,7 +21,7 @@ fi
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-corpus_root=$root/fuzz/corpus
+corpus_root=${FUZZ_CORPUS:-$root/fuzz/corpus}
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz.sh: clang++ is needed (scripts/install-deps.sh installs it)" >&2
@@ -33,8 +35,7 @@ if ((${#targets[@]} == 0)); then
   done
 fi
 
-CXX=clang++ cmake -S "$root" -B "$build" -DVELMORA_FUZZ=ON -DVELMORA_SANITIZE=ON \
-  -DVELMORA_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+(cd "$root" && cmake --preset fuzz -B "$build" >/dev/null)
 cmake --build "$build" -j 2 --target "${targets[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1

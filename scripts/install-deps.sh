@@ -1,19 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests, the benchmarks and the
-# fuzzers need. apt-get runs only when a package is missing, so a second run on
-# a prepared machine does nothing.
+# Installs the Debian 12 packages one make target needs, and only those that
+# are missing: a second run on a prepared machine calls no apt-get.
+#
+#   scripts/install-deps.sh [target...]    run (default), test, bench, fuzz, memcheck
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config
-  qt6-base-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libgmp-dev clang libclang-rt-dev valgrind
-  xvfb xauth fontconfig fonts-dejavu-core
-)
+# The program: compiler, CMake, the Qt it links and a font to draw with.
+run=(build-essential cmake pkg-config qt6-base-dev libgl-dev fontconfig fonts-dejavu-core)
+# The suite: GoogleTest and GMP, the arithmetic's oracle.
+test=("${run[@]}" libgtest-dev libgmp-dev)
+
+packages=()
+for target in "${@:-run}"; do
+  case "$target" in
+    run) packages+=("${run[@]}" xvfb xauth) ;;
+    test) packages+=("${test[@]}") ;;
+    bench) packages+=("${run[@]}" libbenchmark-dev libgmp-dev) ;;
+    fuzz) packages+=("${run[@]}" libgmp-dev clang libclang-rt-dev) ;;
+    memcheck) packages+=("${test[@]}" valgrind) ;;
+    *) echo "install-deps.sh: unknown target '$target' (run, test, bench, fuzz, memcheck)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done

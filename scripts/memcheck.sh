@@ -33,8 +33,7 @@ if ((${#names[@]} == 0)); then
   exit 2
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=OFF \
-  -DVELMORA_FUZZ=OFF -DVELMORA_BUILD_TESTS=ON >/dev/null
+(cd "$root" && cmake --preset memcheck -B "$build" >/dev/null)
 cmake --build "$build" -j 2 --target "${names[@]}"
 
 suites=()
