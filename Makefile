@@ -5,13 +5,14 @@ JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR   ?= build
 SAN_DIR     ?= build-sanitize
 BENCH_DIR   ?= build-bench
+PKG_DIR     ?= build-package
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure --timeout 600
 
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps build run test bench sanitize fuzz memcheck clean
+.PHONY: all deps build run test bench sanitize fuzz memcheck package clean
 
 all: build
 
@@ -39,6 +40,18 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
+# The Debian package velmora_<version>_<arch>.deb in $(PKG_DIR), from a
+# release build, checked by packaging/check-package.sh: file list, control
+# fields, icon sizes, manual pages, desktop entry and metainfo validation.
+package:
+	@./scripts/install-deps.sh package
+	cmake -S . -B $(PKG_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_WERROR=ON -DVELMORA_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/velmora_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(PKG_DIR)/CMakeCache.txt); \
+	  ./packaging/check-package.sh $(PKG_DIR)/velmora_$${version}_*.deb $$version
+
 # Address and undefined-behaviour sanitizers with leak detection over the whole suite.
 # The suppressions name third-party libraries only; a leak in project code fails.
 SAN_ENV = $(TEST_ENV) \
@@ -61,4 +74,4 @@ memcheck: deps
 	./scripts/memcheck.sh
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) $(PKG_DIR) build-fuzz build-memcheck

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks and the
-# fuzzers need. apt-get runs only when a package is missing, so a second run on
-# a prepared machine does nothing.
+# fuzzers need; with the argument "package", also those that build and check
+# the Debian package. apt-get runs only when a package is missing, so a second
+# run on a prepared machine does nothing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,11 @@ packages=(
   libgmp-dev clang libclang-rt-dev valgrind
   xvfb xauth fontconfig fonts-dejavu-core
 )
+if [[ "${1:-}" == package ]]; then
+  # dpkg-shlibdeps and file for CPack's dependency scan, the two validators,
+  # and man to check that the manual pages format cleanly.
+  packages+=(dpkg-dev file desktop-file-utils appstream man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
