@@ -22,5 +22,6 @@ render lock-open 32 32
 render lock-closed 32 32
 render connect 24 24
 render logo 100 36
+render banner 528 79
 cp "$icons/velmora-32.png" "$resources/velmora.png"
 cp "$icons/velmora-64.png" "$resources/velmora@2x.png"
