@@ -142,3 +142,20 @@ TEST(ChatLook, ReadableOnAnyBackground)
         ASSERT_NEAR(contrastRatio(background, preferred), contrastRatio(preferred, background), 1e-12);
     }
 }
+
+// Every picture comes at its design size, drawn twice as fine for a HiDPI screen.
+TEST(ChatLook, PicturesHaveTheirSizeAtBothScales)
+{
+    const QList<std::pair<QString, QSize>> pictures = {
+        {"velmora", {32, 32}}, {"connect", {24, 24}}, {"lock-open", {32, 32}},
+        {"lock-closed", {32, 32}}, {"logo", {100, 36}}, {"banner", {528, 79}}};
+    for (const auto& [name, size] : pictures) {
+        const QPixmap normal = chatPicture(name, 1.0);
+        const QPixmap fine = chatPicture(name, 2.0);
+        EXPECT_EQ(normal.size(), size) << name.toStdString();
+        EXPECT_EQ(fine.size(), size * 2) << name.toStdString();
+        EXPECT_EQ(fine.deviceIndependentSize(), QSizeF(size)) << name.toStdString();
+    }
+    EXPECT_EQ(chatIcon("connect").pixmap(QSize(24, 24), 2.0).size(), QSize(48, 48));
+    EXPECT_NE(chatPicture("lock-open", 1.0).toImage(), chatPicture("lock-closed", 1.0).toImage());
+}
