@@ -3,6 +3,7 @@
 #include "apptestsupport.h"
 
 #include "app/aboutbox.h"
+#include "app/addressprompt.h"
 #include "app/chatlook.h"
 #include "app/main.h"
 #include "tests/cipher/propertyseed.h"
@@ -61,6 +62,9 @@ TEST_F(WindowLook, EveryControlHasANameAndADescription)
         }
     }
     for (QWidget* widget : form.aboutBox().findChildren<QWidget*>())
+        EXPECT_FALSE(accessibleText(widget, QAccessible::Name).isEmpty()) << widget->metaObject()->className();
+    AddressPrompt prompt("Computer to connect to", "Address Name:", "", &form);
+    for (QWidget* widget : prompt.findChildren<QWidget*>())
         EXPECT_FALSE(accessibleText(widget, QAccessible::Name).isEmpty()) << widget->metaObject()->className();
 
     // The panes say which is which, the input line what Enter does.
