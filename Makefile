@@ -8,13 +8,14 @@ BUILD_DIR   ?= build
 TEST_DIR    ?= build-test
 SAN_DIR     ?= build-sanitize
 BENCH_DIR   ?= build-bench
+PKG_DIR     ?= build-package
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure --timeout 600
 
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all build run test bench sanitize fuzz memcheck clean
+.PHONY: all build run test bench sanitize fuzz memcheck package clean
 
 all: build
 
@@ -43,6 +44,18 @@ bench:
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b --benchmark_counters_tabular=true --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
+# The Debian package velmora_<version>_<arch>.deb in $(PKG_DIR), from a
+# release build, checked by packaging/check-package.sh: file list, control
+# fields, icon sizes, manual pages, desktop entry and metainfo validation.
+package:
+	@./scripts/install-deps.sh package
+	cmake --preset package -B $(PKG_DIR) $(CMAKE_FLAGS)
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/velmora_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(PKG_DIR)/CMakeCache.txt); \
+	  ./packaging/check-package.sh $(PKG_DIR)/velmora_$${version}_*.deb $$version
+
 # Address and undefined-behaviour sanitizers with leak detection over the whole suite.
 # The suppressions name third-party libraries only; a leak in project code fails.
 SAN_ENV = $(TEST_ENV) \
@@ -68,4 +81,4 @@ memcheck:
 	./scripts/memcheck.sh
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(SAN_DIR) $(BENCH_DIR) $(PKG_DIR) build-fuzz build-memcheck

@@ -52,7 +52,9 @@ AboutBox::AboutBox(QWidget* parent)
     setPalette(colours);
     setAutoFillBackground(true);
 
-    banner_->setPixmap(QPixmap(QStringLiteral(":/velmora/banner.png")));
+    banner_->setPixmap(chatPicture(QStringLiteral("banner"), devicePixelRatioF()));
+    banner_->setAccessibleName(QStringLiteral("Velmora v2"));
+    banner_->setAccessibleDescription(QStringLiteral("Banner: public-key chat over TCP/IP"));
     banner_->setGeometry(0, 0, 528, 79);
 
     description_->setText(QStringLiteral(
@@ -69,6 +71,10 @@ AboutBox::AboutBox(QWidget* parent)
 
     hotSpot_->setObjectName(QStringLiteral("HotSpot"));
     hotSpot_->setGeometry(508, 4, 17, 17);
+    hotSpot_->setAccessibleName(QStringLiteral("Close"));
+    hotSpot_->setAccessibleDescription(QStringLiteral("An invisible square that closes the box, as the Close button does"));
+    close_->setAccessibleDescription(QStringLiteral("Closes the about box"));
+    setAccessibleName(QStringLiteral("About Velmora v2"));
 }
 
 void AboutBox::keyPressEvent(QKeyEvent* event)

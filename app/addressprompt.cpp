@@ -50,6 +50,9 @@ AddressPrompt::AddressPrompt(const QString& caption, const QString& prompt, cons
     edit_->setText(initialText);
     edit_->selectAll();
     edit_->setGeometry(units.x(8), units.y(19), units.x(164), edit_->sizeHint().height());
+    // A screen reader names the field by its prompt.
+    label_->setBuddy(edit_);
+    edit_->setAccessibleDescription(caption);
 
     ok_->setGeometry(units.x(38), units.y(41), units.x(50), units.y(14));
     ok_->setDefault(true);

@@ -134,6 +134,7 @@ void ChatSession::awaitPeerKey(bool serverRole)
 {
     awaitingKey_ = true;
     serverRole_ = serverRole;
+    view_.keyExchangeChanged(false);
 }
 
 std::string ChatSession::encryptOwnLine(std::string_view line) const
@@ -183,6 +184,7 @@ void ChatSession::takePeerKey(std::string_view text)
     peer.ReplaceDecryptExponent(exponent.release());
     peer.ReplaceModulus(modulus.release());
     awaitingKey_ = false;
+    view_.keyExchangeChanged(true);
 }
 
 void ChatSession::showLine(std::string_view chunk)

@@ -1,5 +1,5 @@
-// What the chat session sees of the window: the two panes, the input line and
-// the status text.
+// What the chat session sees of the window: the two panes, the input line, the
+// status text and the state of the key exchange.
 #pragma once
 
 #include <QString>
@@ -15,4 +15,7 @@ public:
     virtual QString inputText() const = 0;
     virtual void clearInput() = 0;
     virtual void setStatus(const QString& text) = 0;
+    // The own key message went out (`done` false) or the peer's key has been
+    // taken (`done` true). A view that shows nothing of it need not override.
+    virtual void keyExchangeChanged(bool /*done*/) {}
 };

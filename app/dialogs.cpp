@@ -2,6 +2,7 @@
 
 #include "addressprompt.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -26,6 +27,11 @@ void WidgetDialogs::showError(QWidget* parent, const QString& message)
 void WidgetDialogs::showAbout(QDialog& aboutBox)
 {
     aboutBox.exec();
+}
+
+void WidgetDialogs::alert(QWidget* window)
+{
+    QApplication::alert(window);
 }
 
 QString errorBoxText(const QString& message)

@@ -1,5 +1,5 @@
-// The modal dialogs of the chat window behind one seam, so that tests can
-// answer them without running a nested event loop.
+// The modal dialogs of the chat window and its attention hint behind one seam,
+// so that tests can answer them without running a nested event loop.
 #pragma once
 
 #include <QString>
@@ -20,6 +20,9 @@ public:
     virtual void showError(QWidget* parent, const QString& message) = 0;
     // Shows the about box modally.
     virtual void showAbout(QDialog& aboutBox) = 0;
+    // Asks the desktop to draw the user's eye to `window` (a flashing task-bar
+    // entry, say) without raising it or taking the focus.
+    virtual void alert(QWidget* window) = 0;
 };
 
 // The real dialogs: the address prompt, a message box with an error icon and
@@ -30,6 +33,7 @@ public:
                                       const QString& initialText) override;
     void showError(QWidget* parent, const QString& message) override;
     void showAbout(QDialog& aboutBox) override;
+    void alert(QWidget* window) override;
 };
 
 // The text of the error box for an error message: a full stop is appended when

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QEvent>
 #include <QFrame>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,11 +40,13 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     initChatResources();
     setObjectName(QStringLiteral("ChatForm"));
     setWindowTitle(QStringLiteral("Velmora v2"));
-    setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.png")));
+    setWindowIcon(chatIcon(QStringLiteral("velmora")));
     setFont(chatFont());
 
     buildMenu();
     buildClientArea();
+    describeControls();
+    showKeysCrossed(false);
 
     ServerSocket = new ScktComp::TServerSocket(this);
     ServerSocket->setObjectName(QStringLiteral("ServerSocket"));
@@ -138,7 +139,7 @@ void TChatForm::buildClientArea()
     SpeedButton1 = new QToolButton(Panel1);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setText(QStringLiteral("Connect!"));
-    SpeedButton1->setIcon(QIcon(QStringLiteral(":/velmora/connect.png")));
+    SpeedButton1->setIcon(chatIcon(QStringLiteral("connect")));
     SpeedButton1->setIconSize(QSize(24, 24));
     SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SpeedButton1->setAutoRaise(true);
@@ -146,11 +147,10 @@ void TChatForm::buildClientArea()
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { runGuarded([this] { FileConnectItemClick(); }); });
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/velmora/lock.png")));
     Image1->setGeometry(280, 6, 32, 32);
     GIFImage1 = new QLabel(Panel1);
     GIFImage1->setObjectName(QStringLiteral("GIFImage1"));
-    GIFImage1->setPixmap(QPixmap(QStringLiteral(":/velmora/logo.png")));
+    GIFImage1->setPixmap(chatPicture(QStringLiteral("logo"), devicePixelRatioF()));
     GIFImage1->setGeometry(316, 4, 100, 36);
 
     Memo1 = new QPlainTextEdit(clientArea_);
@@ -158,6 +158,18 @@ void TChatForm::buildClientArea()
     Memo1->setEnabled(false);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A disabled pane draws its text pale grey on grey. The pane stays disabled,
+    // but its text is taken most of the way back to the normal text colour, and
+    // further if that still does not read on the pane's background.
+    QPalette sentColours = Memo1->palette();
+    const QColor normalText = sentColours.color(QPalette::Active, QPalette::Text);
+    const QColor paleText = sentColours.color(QPalette::Disabled, QPalette::Text);
+    sentColours.setColor(QPalette::Disabled, QPalette::Text,
+                         QColor::fromRgbF((2 * normalText.redF() + paleText.redF()) / 3,
+                                          (2 * normalText.greenF() + paleText.greenF()) / 3,
+                                          (2 * normalText.blueF() + paleText.blueF()) / 3));
+    makeTextReadable(sentColours, QPalette::Disabled);
+    Memo1->setPalette(sentColours);
 
     Panel2 = new QWidget(clientArea_);
     Panel2->setObjectName(QStringLiteral("Panel2"));
@@ -173,7 +185,14 @@ void TChatForm::buildClientArea()
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QPalette buttonFace = Memo2->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
+    makeTextReadable(buttonFace, QPalette::Active);
+    makeTextReadable(buttonFace, QPalette::Inactive);
     Memo2->setPalette(buttonFace);
+    // Received lines can be reached, read and copied from the keyboard; Tab
+    // moves on instead of staying in the pane.
+    Memo2->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Memo2->setFocusPolicy(Qt::StrongFocus);
+    Memo2->setTabChangesFocus(true);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -185,6 +204,57 @@ void TChatForm::buildClientArea()
     setStatusBar(StatusBar1);
 
     clientArea_->installEventFilter(this);
+}
+
+// What a screen reader says of each control, and the Tab order, which follows
+// the layout from top to bottom: the tool button, the input line, the incoming
+// pane. The sent pane is disabled and takes no focus. The menu commands are
+// reached by their access keys (Alt+F, Alt+H, then the underlined letter).
+void TChatForm::describeControls()
+{
+    const auto describe = [](QWidget* control, const QString& name, const QString& description) {
+        control->setAccessibleName(name);
+        control->setAccessibleDescription(description);
+    };
+    describe(MainMenu1, QStringLiteral("Menu bar"), QStringLiteral("The File menu (Alt+F) and the Help menu (Alt+H)"));
+    describe(File1, QStringLiteral("File"), QStringLiteral("Listen, Connect, Disconnect and Exit"));
+    describe(Help1, QStringLiteral("Help"), QStringLiteral("About Velmora v2"));
+    describe(SpeedButton1, QStringLiteral("Connect!"),
+             QStringLiteral("Asks for the address of a computer and connects to it, as File, Connect does"));
+    describe(Image1, QStringLiteral("Key exchange"), QString());
+    describe(GIFImage1, QStringLiteral("Velmora logo"), QStringLiteral("Velmora v2, chat for two"));
+    describe(Memo1, QStringLiteral("Sent lines"),
+             QStringLiteral("The lines you sent, oldest first; this pane cannot be edited"));
+    describe(Edit1, QStringLiteral("Line to send"),
+             QStringLiteral("Type a line; Enter sends it to the peer once the keys have crossed and empties this field"));
+    describe(Memo2, QStringLiteral("Received lines"),
+             QStringLiteral("The lines the peer sent and connection messages, oldest first; read-only"));
+    describe(statusField_, QStringLiteral("Connection status"),
+             QStringLiteral("Whether the program listens, and the peer it is connected to"));
+    describe(StatusBar1, QStringLiteral("Status bar"), QStringLiteral("Shows the connection status"));
+
+    setTabOrder(SpeedButton1, Edit1);
+    setTabOrder(Edit1, Memo2);
+}
+
+// The lock in the tool panel: open while idle or while the keys are being
+// exchanged, closed once both keys have crossed. The status texts stay as they are.
+void TChatForm::showKeysCrossed(bool crossed)
+{
+    keysCrossedShown_ = crossed;
+    Image1->setPixmap(chatPicture(crossed ? QStringLiteral("lock-closed") : QStringLiteral("lock-open"),
+                                  devicePixelRatioF()));
+    const QString state = crossed
+        ? QStringLiteral("Closed lock: both keys have crossed; Enter sends the line encrypted")
+        : QStringLiteral("Open lock: no keys have crossed yet; Enter sends nothing");
+    Image1->setToolTip(state);
+    Image1->setAccessibleDescription(state);
+}
+
+void TChatForm::connectionEnded(bool serverRole)
+{
+    if (session_->serverRole() == serverRole)
+        showKeysCrossed(false);
 }
 
 void TChatForm::wireSockets()
@@ -255,6 +325,9 @@ void TChatForm::appendSent(const QString& line)
 void TChatForm::appendIncoming(const QString& line)
 {
     Memo2->appendPlainText(line);
+    // Someone working in another window is told, not interrupted.
+    if (!isActiveWindow())
+        dialogs_.alert(this);
 }
 
 QString TChatForm::inputText() const
@@ -272,6 +345,11 @@ void TChatForm::setStatus(const QString& text)
     statusField_->setText(text);
 }
 
+void TChatForm::keyExchangeChanged(bool done)
+{
+    showKeysCrossed(done);
+}
+
 QString TChatForm::status() const
 {
     return statusField_->text();
@@ -285,8 +363,10 @@ void TChatForm::FileListenItemClick()
         ServerSocket->SetActive(true);
         setStatus(QStringLiteral("Listening..."));
     } else {
-        if (ServerSocket->Active())
+        if (ServerSocket->Active()) {
             ServerSocket->SetActive(false);
+            connectionEnded(true);
+        }
         setStatus(QString());
     }
 }
@@ -363,6 +443,7 @@ void TChatForm::ServerSocketClientDisconnect(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
+    connectionEnded(true);
     ServerSocket->SetActive(false);
     FileListenItem->setChecked(!FileListenItem->isChecked());
     FileListenItemClick();
@@ -394,6 +475,7 @@ void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)
 
 void TChatForm::ClientSocketDisconnect(QObject*, TCustomWinSocket*)
 {
+    connectionEnded(false);
     FileListenItemClick();
 }
 

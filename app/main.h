@@ -46,7 +46,10 @@ public:
     QString inputText() const override;
     void clearInput() override;
     void setStatus(const QString& text) override;
+    void keyExchangeChanged(bool done) override;
     QString status() const;
+    // Whether the lock picture shows the keys as crossed.
+    bool keysCrossedShown() const { return keysCrossedShown_; }
 
     ChatSession& session() { return *session_; }
     QString lastAddress() const { return lastAddress_; }
@@ -105,6 +108,10 @@ protected:
 private:
     void buildMenu();
     void buildClientArea();
+    void describeControls();
+    void showKeysCrossed(bool crossed);
+    // A connection of the given role has ended: its keys no longer stand.
+    void connectionEnded(bool serverRole);
     void wireSockets();
     void alignClientArea();
     // Runs one command or key event; an error nothing handled goes to the error box.
@@ -117,6 +124,7 @@ private:
     AboutBox* aboutBox_;
     std::unique_ptr<ChatSession> session_;
     QString lastAddress_;
+    bool keysCrossedShown_ = false;
     // Incoming connections closed on arrival because a peer was already connected.
     std::vector<QPointer<ScktComp::TCustomWinSocket>> refused_;
 };

@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages one make target needs, and only those that
 # are missing: a second run on a prepared machine calls no apt-get.
 #
-#   scripts/install-deps.sh [target...]    run (default), test, bench, fuzz, memcheck
+#   scripts/install-deps.sh [target...]    run (default), test, bench, fuzz, memcheck,
+#                                          package
 set -euo pipefail
 
 # The program: compiler, CMake, the Qt it links and a font to draw with.
@@ -18,7 +19,10 @@ for target in "${@:-run}"; do
     bench) packages+=("${run[@]}" libbenchmark-dev libgmp-dev) ;;
     fuzz) packages+=("${run[@]}" libgmp-dev clang libclang-rt-dev) ;;
     memcheck) packages+=("${test[@]}" valgrind) ;;
-    *) echo "install-deps.sh: unknown target '$target' (run, test, bench, fuzz, memcheck)" >&2; exit 2 ;;
+    # dpkg-shlibdeps and file for CPack's dependency scan, the two validators,
+    # and man to check that the manual pages format cleanly.
+    package) packages+=("${run[@]}" dpkg-dev file desktop-file-utils appstream man-db) ;;
+    *) echo "install-deps.sh: unknown target '$target' (run, test, bench, fuzz, memcheck, package)" >&2; exit 2 ;;
   esac
 done
 

@@ -21,11 +21,14 @@ public:
     QStringList promptCaptions, promptLabels, promptInitialTexts;
     QStringList errors;
     int aboutShown = 0;
+    // The windows that asked for attention, in order.
+    QList<QWidget*> alerted;
 
     std::optional<QString> promptText(QWidget*, const QString& caption, const QString& prompt,
                                       const QString& initialText) override;
     void showError(QWidget*, const QString& message) override { errors << message; }
     void showAbout(QDialog&) override { ++aboutShown; }
+    void alert(QWidget* window) override { alerted << window; }
 };
 
 // Processes events until `done` holds or `timeout` has passed; returns `done()`.

@@ -2,6 +2,7 @@
 // driven by hand.
 #include "apptestsupport.h"
 
+#include "app/chatlook.h"
 #include "app/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
@@ -9,6 +10,8 @@
 #include "primes/KeyPair.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -312,4 +315,71 @@ TEST_F(WindowAndRawPeer, KeyExchangeRefusalsThenChat)
                 [this] { return !form.Memo2->toPlainText().isEmpty(); });
     EXPECT_EQ(form.Memo2->toPlainText(), "genuine");
     EXPECT_EQ(dialogs.errors.size(), 2);
+}
+
+namespace {
+
+bool showsPicture(const TChatForm& form, const QString& name)
+{
+    return form.Image1->pixmap().toImage() == chatPicture(name, form.devicePixelRatioF()).toImage();
+}
+
+} // namespace
+
+TEST_F(TwoWindows, LockClosesWhenBothKeysHaveCrossedAndOpensWhenTheConnectionEnds)
+{
+    for (const TChatForm* form : {&server, &client}) {
+        EXPECT_FALSE(form->keysCrossedShown());
+        EXPECT_TRUE(showsPicture(*form, "lock-open"));
+        EXPECT_TRUE(form->Image1->toolTip().startsWith("Open lock"));
+    }
+    for (int round = 0; round < 2; ++round) {
+        connectWindows();
+        for (const TChatForm* form : {&server, &client}) {
+            EXPECT_TRUE(form->keysCrossedShown());
+            EXPECT_TRUE(showsPicture(*form, "lock-closed"));
+            EXPECT_TRUE(form->Image1->toolTip().startsWith("Closed lock"));
+            EXPECT_EQ(form->Image1->pixmap().deviceIndependentSize(), QSizeF(32, 32));
+        }
+        // The status texts are as they always were.
+        EXPECT_EQ(server.status(), "Connected to: 127.0.0.1");
+        EXPECT_TRUE(client.status().startsWith("Connected to: "));
+
+        // Either side ending the connection opens both locks.
+        TChatForm& closing = round == 0 ? client : server;
+        TChatForm& other = round == 0 ? server : client;
+        closing.Disconnect1->trigger();
+        EXPECT_FALSE(closing.keysCrossedShown());
+        EXPECT_TRUE(showsPicture(closing, "lock-open"));
+        ASSERT_TRUE(waitUntil([&other] { return !other.keysCrossedShown(); }));
+        EXPECT_TRUE(showsPicture(other, "lock-open"));
+        EXPECT_TRUE(other.Image1->toolTip().startsWith("Open lock"));
+        ASSERT_TRUE(waitUntil([&other] { return other.status() == "Listening..."; }));
+        if (round == 0)
+            continue;
+        // The window that was connecting out listens now; set the roles back.
+        client.Disconnect1->trigger();
+        ASSERT_EQ(client.status(), "");
+    }
+}
+
+TEST_F(TwoWindows, ALineArrivingInAWindowThatIsNotActiveAsksForAttentionWithoutTakingTheFocus)
+{
+    connectWindows();
+    client.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&client));
+    ASSERT_FALSE(server.isActiveWindow());
+    dialogs.alerted.clear();
+
+    type(server, "to the active window");
+    ASSERT_TRUE(waitUntil([this] { return client.Memo2->toPlainText() == "to the active window"; }));
+    settle();
+    EXPECT_TRUE(dialogs.alerted.isEmpty());
+
+    type(client, "to the window behind");
+    ASSERT_TRUE(waitUntil([this] { return server.Memo2->toPlainText() == "to the window behind"; }));
+    EXPECT_EQ(dialogs.alerted, QList<QWidget*>({&server}));
+    settle();
+    EXPECT_EQ(QApplication::activeWindow(), &client);
+    EXPECT_EQ(QApplication::focusWidget(), client.Edit1);
 }

@@ -12,10 +12,13 @@ class RecordingView : public ChatView {
 public:
     QStringList sent, incoming;
     QString input, statusText;
+    // Every key exchange notification, in order.
+    QList<bool> keyExchange;
 
     void appendSent(const QString& line) override { sent << line; }
     void appendIncoming(const QString& line) override { incoming << line; }
     QString inputText() const override { return input; }
     void clearInput() override { input.clear(); }
     void setStatus(const QString& text) override { statusText = text; }
+    void keyExchangeChanged(bool done) override { keyExchange << done; }
 };

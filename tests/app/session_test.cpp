@@ -96,6 +96,9 @@ TEST_F(Session, PeerValuesLandInTheOtherRolesPair)
     EXPECT_EQ(decimal(client.serverKey().DecryptExponent), decimal(server.serverKey().DecryptExponent));
     EXPECT_TRUE(serverView.incoming.isEmpty());
     EXPECT_TRUE(clientView.incoming.isEmpty());
+    // Each view heard the exchange start and finish, once each.
+    EXPECT_EQ(serverView.keyExchange, QList<bool>({false, true}));
+    EXPECT_EQ(clientView.keyExchange, QList<bool>({false, true}));
 }
 
 TEST_F(Session, RandomLinesTravelBothWays)
@@ -219,6 +222,8 @@ TEST_F(Session, MalformedKeyMessagesAreRefusedAndTheKeyIsStillAwaited)
         EXPECT_EQ(server.clientKey().DecryptExponent, nullptr) << message;
     }
     EXPECT_TRUE(serverView.incoming.isEmpty());
+    // A refused key message never reports the exchange as finished.
+    EXPECT_EQ(serverView.keyExchange, QList<bool>({false}));
 }
 
 TEST_F(Session, KeyMessagesAtTheLimitsAreTaken)
