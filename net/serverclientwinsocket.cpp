@@ -1,0 +1,35 @@
+#include "net/serverclientwinsocket.h"
+
+#include "net/serverwinsocket_p.h"
+
+namespace ScktComp {
+
+TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocket* server, int handle)
+    : TCustomWinSocket(server)
+{
+    TCustomWinSocketPrivate& d = d_func();
+    d.server = server;
+    const QPointer<TServerWinSocket> listener(server);
+    d.setSinks(
+        [listener](TCustomWinSocket* socket, TSocketEvent event) {
+            if (!listener)
+                return;
+            QPointer<TCustomWinSocket> connection(socket);
+            TServerWinSocketPrivate::of(*listener).deliverClientEvent(socket, event);
+            if (event == seDisconnect && listener && connection)
+                TServerWinSocketPrivate::of(*listener).scheduleRelease(connection);
+        },
+        [listener](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
+            if (listener)
+                TServerWinSocketPrivate::of(*listener).clientError(socket, kind, code);
+        });
+    d.adoptHandle(handle);
+    d.markConnected(true);
+}
+
+TServerWinSocket* TServerClientWinSocket::ServerWinSocket() const
+{
+    return d_func().server.data();
+}
+
+} // namespace ScktComp
