@@ -95,7 +95,7 @@ void TClientSocket::SetAddress(const std::string& value)
 
 void TClientSocket::SetPort(int value)
 {
-    assignProperty(port_, value, active_);
+    assignProperty(port_, checkedPort(value), active_);
 }
 
 void TClientSocket::SetService(const std::string& value)

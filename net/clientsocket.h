@@ -21,6 +21,7 @@ public:
     std::string Address() const { return address_; }
     void SetAddress(const std::string& value);
     int Port() const { return port_; }
+    // Raises for a value outside 0 to 65535, changing nothing.
     void SetPort(int value);
     std::string Service() const { return service_; }
     void SetService(const std::string& value);

@@ -8,7 +8,6 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <exception>
 #include <limits>
 #include <utility>
 
@@ -184,10 +183,11 @@ void TCustomWinSocketPrivate::open(const char* alreadyOpen,
     try {
         steps(attempt);
     } catch (...) {
-        const std::exception_ptr error = std::current_exception();
+        // The first error goes to the caller; one raised by the disconnect
+        // handler on the way out goes to the application.
         if (attempt.current())
-            closingSequence(handle);
-        std::rethrow_exception(error);
+            guarded([&] { closingSequence(handle); });
+        throw;
     }
 }
 
@@ -231,8 +231,15 @@ void TCustomWinSocketPrivate::failedTransfer(TErrorEvent kind, int code, const c
 {
     const AttemptGuard attempt(*this);
     const ErrorSink sink = onError_;
-    if (sink)
-        sink(q_, kind, code);
+    try {
+        if (sink)
+            sink(q_, kind, code);
+    } catch (...) {
+        // The connection is broken whatever the handler did.
+        if (attempt.current())
+            guarded([&] { closingSequence(attempt.handle()); });
+        throw;
+    }
     if (attempt.current())
         closingSequence(attempt.handle());
     if (code != 0)
@@ -245,7 +252,14 @@ void TCustomWinSocketPrivate::closingSequence(Handle handle)
         return;
     BusyScope scope(*this);
     const AttemptGuard attempt(*this);
-    deliverEvent(q_, seDisconnect);
+    try {
+        deliverEvent(q_, seDisconnect);
+    } catch (...) {
+        // Left open, the socket would refuse every later opening.
+        if (attempt.current())
+            dropSocket();
+        throw;
+    }
     // A handler may have closed the socket, or closed it and opened another.
     if (!attempt.current())
         return;

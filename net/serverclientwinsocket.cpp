@@ -14,10 +14,20 @@ TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocke
         [listener](TCustomWinSocket* socket, TSocketEvent event) {
             if (!listener)
                 return;
-            QPointer<TCustomWinSocket> connection(socket);
-            TServerWinSocketPrivate::of(*listener).deliverClientEvent(socket, event);
-            if (event == seDisconnect && listener && connection)
-                TServerWinSocketPrivate::of(*listener).scheduleRelease(connection);
+            const QPointer<TCustomWinSocket> connection(socket);
+            // Asked for once the handler has returned, or raised: a raising
+            // handler must not keep the closed connection listed.
+            auto release = [&] {
+                if (event == seDisconnect && listener && connection)
+                    TServerWinSocketPrivate::of(*listener).scheduleRelease(connection);
+            };
+            try {
+                TServerWinSocketPrivate::of(*listener).deliverClientEvent(socket, event);
+            } catch (...) {
+                release();
+                throw;
+            }
+            release();
         },
         [listener](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
             if (listener)

@@ -28,7 +28,12 @@ TServerSocket::TServerSocket(QObject* parent) : QObject(parent), socket_(new TSe
             if (handler)
                 handler(this, socket);
         },
-        nullptr);
+        // The listening socket's own errors go where its connections' go.
+        [this](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
+            const TSocketErrorEvent handler = OnClientError;
+            if (handler)
+                handler(socket_, socket, kind, code);
+        });
     d.setClientSinks(
         [this](TCustomWinSocket* socket, TSocketEvent event) {
             TSocketNotifyEvent handler;
@@ -93,7 +98,7 @@ void TServerSocket::open()
 
 void TServerSocket::SetPort(int value)
 {
-    assignProperty(port_, value, active_);
+    assignProperty(port_, checkedPort(value), active_);
 }
 
 void TServerSocket::SetService(const std::string& value)

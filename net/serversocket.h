@@ -9,6 +9,14 @@
 namespace ScktComp {
 
 // A component that listens on Port and accepts every incoming connection.
+//
+// Errors of the listening socket itself reach OnClientError with the
+// listening socket as Socket and eeAccept as the kind. An accept that fails
+// for want of descriptors or memory, or because one waiting connection broke,
+// is reported once and tried again after a short pause, until accepting works
+// again. Any other accept failure ends listening as setting Active to false
+// would (every connection closed without events), before the error event, so
+// Active is already false inside it.
 class TServerSocket : public QObject {
 public:
     explicit TServerSocket(QObject* parent = nullptr);
@@ -17,6 +25,7 @@ public:
     bool Active() const;
     void SetActive(bool value);
     int Port() const { return port_; }
+    // Raises for a value outside 0 to 65535, changing nothing.
     void SetPort(int value);
     std::string Service() const { return service_; }
     void SetService(const std::string& value);

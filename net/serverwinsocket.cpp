@@ -5,8 +5,11 @@
 #include "net/socketevents_p.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 namespace ScktComp {
 
@@ -16,6 +19,12 @@ using Platform::kNoSocket;
 namespace {
 
 constexpr int kMaxBacklog = 5;
+
+// Out of descriptors, the waiting connection stays queued and the notifier
+// would fire again at once. Five tries a second cost nothing while the
+// shortage lasts, and take a waiting peer within a fifth of a second of a
+// descriptor coming free, long before its connect gives up.
+constexpr std::chrono::milliseconds kAcceptRetryDelay{200};
 
 } // namespace
 
@@ -93,6 +102,7 @@ void TServerWinSocketPrivate::listen(const Platform::SocketAddress& address, con
         return;
     if (const int code = Platform::listenOn(handle, kMaxBacklog))
         raiseSocketError(code, "listen");
+    failureReported_ = false;
     markConnected(false);
 }
 
@@ -111,12 +121,12 @@ void TServerWinSocketPrivate::readNotification()
     Handle accepted = kNoSocket;
     if (const int code = Platform::acceptOne(handle(), accepted)) {
         if (Platform::isWouldBlock(code))
-            return;
-        // Left on, a lasting failure (out of descriptors) would fire again at once.
-        setReading(false);
-        errorSequence(eeAccept, code);
+            failureReported_ = false;
+        else
+            acceptFailed(code);
         return;
     }
+    failureReported_ = false;
     if (accepted == kNoSocket)
         return;
     auto* const listener = static_cast<TServerWinSocket*>(&owner());
@@ -129,6 +139,33 @@ void TServerWinSocketPrivate::readNotification()
     if (!self || !connection || std::find(connections_.begin(), connections_.end(), connection) == connections_.end())
         return;
     deliverEvent(connection, seAccept);
+}
+
+void TServerWinSocketPrivate::acceptFailed(int code)
+{
+    setReading(false);
+    if (!Platform::isPassingAcceptFailure(code)) {
+        // The listening socket itself has failed: it stops as Active := false
+        // would stop it, so the error event finds Active false.
+        releaseAllConnections();
+        closingSequence(handle());
+        errorSequence(eeAccept, code);
+        return;
+    }
+    if (!retry_) {
+        retry_ = new QTimer(&owner());
+        retry_->setSingleShot(true);
+        retry_->setInterval(kAcceptRetryDelay);
+        QObject::connect(retry_, &QTimer::timeout, &owner(), [this] {
+            if (retryFor_ && retryFor_->current() && connected())
+                setReading(true);
+        });
+    }
+    retryFor_.emplace(*this);
+    retry_->start();
+    if (std::exchange(failureReported_, true))
+        return;
+    errorSequence(eeAccept, code);
 }
 
 void TServerWinSocketPrivate::releaseConnection(TServerClientWinSocket* connection)

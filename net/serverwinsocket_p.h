@@ -7,7 +7,10 @@
 
 #include <QPointer>
 
+#include <optional>
 #include <vector>
+
+class QTimer;
 
 namespace ScktComp {
 
@@ -48,10 +51,18 @@ private:
     // Takes the connection out of the list, closes it without events and
     // destroys it now, or once its own processing has returned.
     void releaseConnection(TServerClientWinSocket* connection);
+    // A passing failure pauses accepting and is reported once; any other
+    // stops listening and is then reported.
+    void acceptFailed(int code);
 
     EventSink onClientEvent_;
     ErrorSink onClientError_;
     std::vector<QPointer<TServerClientWinSocket>> connections_;
+    // Accepting paused after a passing failure, for the listening socket it concerns.
+    QTimer* retry_ = nullptr;
+    std::optional<AttemptGuard> retryFor_;
+    // A passing failure has been reported and no accept has worked since.
+    bool failureReported_ = false;
 };
 
 } // namespace ScktComp

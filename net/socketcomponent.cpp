@@ -1,5 +1,7 @@
 #include "net/socketcomponent_p.h"
 
+#include "net/socketevents_p.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -10,6 +12,13 @@ bool sameText(const std::string& a, const std::string& b)
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
         return std::tolower(x) == std::tolower(y);
     });
+}
+
+int checkedPort(int value)
+{
+    if (value < 0 || value > 65535)
+        raiseFormatted("Port %d is outside the range 0 to 65535", value);
+    return value;
 }
 
 Platform::SocketAddress resolveAddress(const std::string& host, const std::string& address, int port,

@@ -33,6 +33,10 @@ inline void assignProperty(int& field, int value, bool active)
     assignProperty(field, value, active, [](int a, int b) { return a == b; });
 }
 
+// `value` when it is a TCP port number; else raises, rather than let the
+// number wrap round to some other port.
+int checkedPort(int value);
+
 // The address to connect to (`client`) or to listen on, from the component's
 // properties; raises "No address specified" for a client without host or address.
 Platform::SocketAddress resolveAddress(const std::string& host, const std::string& address, int port,
