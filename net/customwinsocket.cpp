@@ -48,7 +48,7 @@ TCustomWinSocket::~TCustomWinSocket()
 {
     d_->silence();
     d_->closeSilently();
-    if (TServerWinSocket* server = d_->server.data())
+    if (TServerWinSocket* server = d_->server())
         TServerWinSocketPrivate::of(*server).forget(this);
 }
 

@@ -4,6 +4,7 @@
 
 #include "net/customwinsocket.h"
 #include "net/platformsocket.h"
+#include "net/serverwinsocket.h"
 
 #include <QPointer>
 
@@ -17,7 +18,6 @@ class QSocketNotifier;
 
 namespace ScktComp {
 
-class TServerWinSocket;
 class AttemptGuard;
 
 class TCustomWinSocketPrivate {
@@ -81,8 +81,9 @@ public:
     // Destroys the object now, or once every processing of it has returned.
     void destroyWhenIdle();
 
-    // For an accepted connection: its listening socket.
-    QPointer<TServerWinSocket> server;
+    // For an accepted connection: its listening socket, or none once released.
+    TServerWinSocket* server() const { return server_.data(); }
+    void setServer(TServerWinSocket* server) { server_ = server; }
 
 protected:
     virtual void readNotification();
@@ -101,6 +102,7 @@ private:
     void clearOutgoing();
 
     TCustomWinSocket* q_ = nullptr;
+    QPointer<TServerWinSocket> server_;
     QSocketNotifier* reader_ = nullptr;
     QSocketNotifier* writer_ = nullptr;
     EventSink onEvent_;

@@ -8,7 +8,7 @@ TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocke
     : TCustomWinSocket(server)
 {
     TCustomWinSocketPrivate& d = d_func();
-    d.server = server;
+    d.setServer(server);
     const QPointer<TServerWinSocket> listener(server);
     d.setSinks(
         [listener](TCustomWinSocket* socket, TSocketEvent event) {
@@ -39,7 +39,7 @@ TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocke
 
 TServerWinSocket* TServerClientWinSocket::ServerWinSocket() const
 {
-    return d_func().server.data();
+    return d_func().server();
 }
 
 } // namespace ScktComp

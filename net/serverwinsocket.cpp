@@ -177,7 +177,7 @@ void TServerWinSocketPrivate::releaseConnection(TServerClientWinSocket* connecti
     TCustomWinSocketPrivate& d = connection->d_func();
     d.silence();
     d.closeSilently();
-    d.server = nullptr;
+    d.setServer(nullptr);
     d.destroyWhenIdle();
 }
 
