@@ -96,6 +96,29 @@ int acceptOne(Handle handle, Handle& accepted)
     });
 }
 
+bool isPassingAcceptFailure(int code)
+{
+    switch (code) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    // Linux hands on network errors already pending on the new connection.
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int startConnect(Handle handle, const SocketAddress& address, int& outcome)
 {
     outcome = 0;

@@ -33,6 +33,10 @@ int bindTo(Handle handle, const SocketAddress& address);
 int listenOn(Handle handle, int backlog);
 // One waiting connection as a non-blocking handle; would-block when none waits.
 int acceptOne(Handle handle, Handle& accepted);
+// True for an accept failure that passes: the process or system is short of
+// descriptors or memory, or one waiting connection broke or was refused by a
+// filter. The listening socket itself is sound and later accepts can work.
+bool isPassingAcceptFailure(int code);
 // Starts a non-blocking connect; an attempt under way is success. Some
 // systems end a loopback attempt inside the call: such an end (refused,
 // reset, timed out, unreachable host) is no failure of the call but the

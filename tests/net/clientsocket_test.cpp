@@ -2,6 +2,7 @@
 #include "tests/net/netsupport.h"
 
 #include <cerrno>
+#include <climits>
 
 using namespace ScktComp;
 using namespace nettest;
@@ -345,6 +346,34 @@ TEST_F(ClientSocketTest, PropertySetters)
     EXPECT_EQ(client.ClientType(), ctNonBlocking);
 }
 
+// A port number outside 0-65535 would otherwise wrap round to another port
+// (66560 to 1024); both components refuse it and keep their value.
+class PortRangeTest : public NetTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PortRangeTest, OutsideTheRangeRaisesAndChangesNothing)
+{
+    const int value = GetParam();
+    const bool valid = value >= 0 && value <= 65535;
+    auto check = [&](auto& component) {
+        component.SetPort(1024);
+        try {
+            component.SetPort(value);
+            EXPECT_TRUE(valid) << value << " accepted";
+            EXPECT_EQ(component.Port(), value);
+        } catch (const ESocketError& error) {
+            EXPECT_FALSE(valid) << value << " refused";
+            EXPECT_EQ(std::string(error.what()), "Port " + std::to_string(value) + " is outside the range 0 to 65535");
+            EXPECT_EQ(component.Port(), 1024);
+        }
+    };
+    TClientSocket client;
+    TServerSocket server;
+    check(client);
+    check(server);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, PortRangeTest, ::testing::Values(INT_MIN, -1, 0, 1024, 65535, 65536, 66560, INT_MAX));
+
 TEST_F(ClientSocketTest, AddressTextAndServiceName)
 {
     std::uint16_t port = 0;
@@ -452,6 +481,74 @@ TEST_F(ClientSocketTest, SendToAClosedPeerRaisesNoSignal)
     EXPECT_EQ(log.events.back(), "disconnect(inactive,open)");
     EXPECT_FALSE(client.Active());
 }
+
+// However the connection ends, a disconnect handler that raises leaves the
+// socket closed, so that the next opening works instead of finding it open.
+enum class Ending { PeerCloses, SetInactive, OpeningFails };
+
+std::string endingName(const ::testing::TestParamInfo<Ending>& info)
+{
+    static const char* const names[] = {"PeerCloses", "SetInactive", "OpeningFails"};
+    return names[static_cast<int>(info.param)];
+}
+
+class RaisingDisconnectTest : public NetTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(RaisingDisconnectTest, TheNextConnectWorks)
+{
+    std::uint16_t port = 0;
+    Fd listener = listenRaw(port);
+    TClientSocket client;
+    int disconnects = 0;
+    client.OnDisconnect = [&](QObject*, TCustomWinSocket*) {
+        ++disconnects;
+        throw ESocketError("handler failed");
+    };
+    client.SetPort(port);
+    client.SetHost(GetParam() == Ending::OpeningFails ? "nonexistent.invalid" : "127.0.0.1");
+    std::string raised;
+    auto setActive = [&](bool value) {
+        try {
+            client.SetActive(value);
+        } catch (const ESocketError& error) {
+            raised = error.what();
+        }
+    };
+    setActive(true);
+    if (GetParam() == Ending::OpeningFails) {
+        // The caller learns why the opening failed; the handler's error goes to the application.
+        EXPECT_EQ(raised.rfind("Windows socket error: ", 0), 0u) << raised;
+        EXPECT_EQ(takeErrors(), std::vector<std::string>{"handler failed"});
+    } else {
+        ASSERT_EQ(raised, "");
+        Fd peer = acceptRaw(listener.get());
+        ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+        if (GetParam() == Ending::SetInactive) {
+            setActive(false);
+            EXPECT_EQ(raised, "handler failed");
+        } else {
+            peer.reset();
+            ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+            EXPECT_EQ(takeErrors(), std::vector<std::string>{"handler failed"});
+        }
+    }
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_FALSE(client.Active());
+    EXPECT_FALSE(client.Socket()->Connected());
+    EXPECT_EQ(client.Socket()->SocketHandle(), -1);
+
+    client.SetHost("127.0.0.1");
+    EXPECT_NO_THROW(client.SetActive(true));
+    Fd peer = acceptRaw(listener.get());
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(waitFor([&] { return client.Active(); }));
+    EXPECT_EQ(client.Socket()->SendTextOnce("again"), 5);
+    EXPECT_TRUE(waitFor([&] { return readRawNow(peer.get()) == "again"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, RaisingDisconnectTest,
+                         ::testing::Values(Ending::PeerCloses, Ending::SetInactive, Ending::OpeningFails),
+                         endingName);
 
 TEST_F(ClientSocketTest, DestroyingAnOpenComponentDeliversNothing)
 {

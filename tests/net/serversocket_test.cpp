@@ -3,6 +3,9 @@
 
 #include <QPointer>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -341,6 +344,106 @@ TEST_F(ServerSocketTest, ResetReachesOnClientErrorThenTheApplication)
     ASSERT_EQ(l.server.Socket()->ActiveConnections(), 1);
     EXPECT_TRUE(l.server.Socket()->ConnectionAt(0)->Connected());
     EXPECT_EQ(l.events.back(), "accept #0");
+}
+
+TEST_F(ServerSocketTest, RaisingClientDisconnectStillReleasesTheConnection)
+{
+    Listener l;
+    l.server.SetActive(true);
+    Fd first = l.connectPeer();
+    QPointer<TServerClientWinSocket> connection = l.server.Socket()->ConnectionAt(0);
+    l.server.OnClientDisconnect = [](QObject*, TCustomWinSocket*) { throw ESocketError("handler failed"); };
+    first.reset();
+    ASSERT_TRUE(waitFor([&] { return connection.isNull(); }));
+    EXPECT_EQ(takeErrors(), std::vector<std::string>{"handler failed"});
+    EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
+    EXPECT_TRUE(l.server.Active());
+    Fd second = l.connectPeer();
+    EXPECT_EQ(l.server.Socket()->ActiveConnections(), 1);
+}
+
+// Lowers the process's descriptor limit to the lowest free descriptor, so
+// that no new one can be made, and restores it when it goes.
+class DescriptorLimit {
+public:
+    DescriptorLimit()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::close(lowestFree);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
+        active_ = lowestFree > 0 && ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+    bool active() const { return active_; }
+
+private:
+    rlimit saved_{};
+    bool active_ = false;
+};
+
+TEST_F(ServerSocketTest, AcceptOutOfDescriptorsReportsOnceAndResumes)
+{
+    Listener l;
+    l.server.SetActive(true);
+    const std::uint16_t port = l.port();
+    // The peers' sockets are made first: connecting takes no new descriptor.
+    Fd first(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd second(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback(port);
+    {
+        DescriptorLimit limit;
+        ASSERT_TRUE(limit.active());
+        ASSERT_EQ(::connect(first.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+        ASSERT_EQ(::connect(second.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        // Several pauses long: the accepts tried meanwhile fail again without a word.
+        settle(1000);
+        EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
+        EXPECT_TRUE(l.server.Active());
+    }
+    EXPECT_EQ(takeErrors(), std::vector<std::string>{"Asynchronous socket error " + std::to_string(EMFILE)});
+    EXPECT_EQ(l.clientErrors, (std::vector<std::pair<TErrorEvent, int>>{{eeAccept, EMFILE}}));
+
+    ASSERT_TRUE(waitFor([&] { return l.server.Socket()->ActiveConnections() == 2; }));
+    EXPECT_TRUE(l.server.Active());
+    sendRaw(second.get(), "through");
+    EXPECT_TRUE(waitFor([&] { return l.received == "through"; }));
+}
+
+TEST_F(ServerSocketTest, FailingListeningSocketStopsWithActiveFalse)
+{
+    Listener l;
+    l.server.SetActive(true);
+    Fd peer = l.connectPeer();
+    const std::size_t eventsBefore = l.events.size();
+    bool activeInHandler = true;
+    TCustomWinSocket* failed = nullptr;
+    l.server.OnClientError = [&](QObject* sender, TCustomWinSocket* socket, TErrorEvent kind, int& code) {
+        EXPECT_EQ(sender, l.server.Socket());
+        l.clientErrors.emplace_back(kind, code);
+        activeInHandler = l.server.Active();
+        failed = socket;
+    };
+    // A listening socket shut down no longer accepts: its next accept fails for good.
+    ASSERT_EQ(::shutdown(l.server.Socket()->SocketHandle(), SHUT_RDWR), 0);
+    ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+    EXPECT_EQ(takeErrors(), std::vector<std::string>{"Asynchronous socket error " + std::to_string(EINVAL)});
+    EXPECT_EQ(l.clientErrors, (std::vector<std::pair<TErrorEvent, int>>{{eeAccept, EINVAL}}));
+    EXPECT_EQ(failed, l.server.Socket());
+    EXPECT_FALSE(activeInHandler);
+    EXPECT_FALSE(l.server.Active());
+    EXPECT_EQ(l.server.Socket()->SocketHandle(), -1);
+    EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
+    EXPECT_TRUE(waitPeerClosed(peer.get()));
+    EXPECT_EQ(l.events.size(), eventsBefore) << "connections end without events, as when Active is set to false";
+
+    l.server.SetActive(true);
+    Fd again = l.connectPeer();
+    EXPECT_EQ(l.server.Socket()->ActiveConnections(), 1);
 }
 
 TEST_F(ServerSocketTest, DestroyingTheComponentClosesEverythingSilently)
