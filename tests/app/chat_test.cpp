@@ -2,7 +2,7 @@
 // driven by hand.
 #include "apptestsupport.h"
 
-#include "app/chatsession.h"
+#include "session/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
