@@ -49,30 +49,40 @@ QStringList paneLines(const QPlainTextEdit* pane)
     return pane->toPlainText().split(u'\n');
 }
 
-// The terminal front end reading a pipe, facing a window; the parameter is
-// true when the terminal listens and the window connects.
-class TermAndWindow : public testing::TestWithParam<bool> {
+// The terminal front end reading a pipe, facing a window.
+class TermFixture {
 protected:
-    void SetUp() override
+    void prepare(bool termListens)
     {
         int ends[2];
         ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
         input = Fd(ends[0]);
         typing = Fd(ends[1]);
         port = freePort();
-        form.ServerSocket->SetPort(GetParam() ? freePort() : port);
+        form.ServerSocket->SetPort(termListens ? freePort() : port);
         form.ClientSocket->SetPort(port);
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
         out.open(QIODevice::ReadWrite);
         err.open(QIODevice::ReadWrite);
     }
-    void TearDown() override { ScktComp::SetApplicationErrorHandler(nullptr); }
+    ~TermFixture() { ScktComp::SetApplicationErrorHandler(nullptr); }
 
     FakeDialogs dialogs;
     TChatForm form{dialogs};
     Fd input, typing;
     int port = 0;
     QBuffer out, err;
+};
+
+// The parameter is true when the terminal listens and the window connects.
+class TermAndWindow : public testing::TestWithParam<bool>, protected TermFixture {
+protected:
+    void SetUp() override { prepare(GetParam()); }
+};
+
+class TermKeep : public testing::Test, protected TermFixture {
+protected:
+    void SetUp() override { prepare(true); }
 };
 
 TEST_P(TermAndWindow, PipedLinesCrossBothWaysAndEndOfInputClosesCleanly)
@@ -123,6 +133,32 @@ TEST_P(TermAndWindow, PipedLinesCrossBothWaysAndEndOfInputClosesCleanly)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
     EXPECT_EQ(out.data(), (fromWindow + '\n').toUtf8());
     EXPECT_TRUE(err.data().contains("Connected to: ")) << err.data().toStdString();
+}
+
+// --keep: the listening terminal outlives a peer that leaves, and what it
+// reads meanwhile goes to the next one.
+TEST_F(TermKeep, ServesTheNextPeer)
+{
+    StartOptions options;
+    options.listen = true;
+    options.keep = true;
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+    chat.start();
+    form.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return form.status().startsWith("Connected to: ") && !form.session().awaitingKey(); }));
+    form.Disconnect1->trigger();
+    ASSERT_TRUE(waitUntil([&] { return err.data().count("Listening...") == 2; })) << err.data().toStdString();
+    EXPECT_FALSE(chat.isFinished());
+
+    writeLines(typing.get(), {"for the next peer"});
+    form.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->toPlainText() == "for the next peer"; }))
+        << err.data().toStdString();
+    typing.reset();
+    ASSERT_TRUE(waitUntil([&] { return chat.isFinished(); }));
+    EXPECT_EQ(chat.exitCode(), TermChat::ExitDone) << err.data().toStdString();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
@@ -218,6 +254,11 @@ struct ExitCase {
     int status;
     const char* output; // expected on standard output, or else on standard error
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ExitStatus : public testing::TestWithParam<ExitCase> {};
 
