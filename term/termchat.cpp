@@ -82,10 +82,18 @@ void TermChat::start()
     }
 }
 
-void TermChat::abort(const QString& message)
+void TermChat::handleError(const std::exception& error)
 {
-    report(message);
-    finish(ExitError);
+    const QString message = QString::fromUtf8(error.what());
+    if (dynamic_cast<const ESessionError*>(&error) == nullptr) {
+        report(message);
+        finish(ExitError);
+    } else if (session_.awaitingKey()) {
+        // Without the peer's key the chat cannot go on.
+        peerFailed(message);
+    } else {
+        report(message);
+    }
 }
 
 void TermChat::appendIncoming(const QString& line)
@@ -240,15 +248,10 @@ void TermChat::dataArrived(TCustomWinSocket* socket)
         (void)socket->ReadAvailableText();
         return;
     }
-    const bool awaitingKey = session_.awaitingKey();
     try {
         session_.dataArrived(socket->ReadAvailableText());
     } catch (const ESessionError& error) {
-        // Without the peer's key the chat cannot go on; a bad line only costs that line.
-        if (awaitingKey)
-            peerFailed(QString::fromUtf8(error.what()));
-        else
-            report(QString::fromUtf8(error.what()));
+        handleError(error);
     } catch (const std::exception& error) {
         peerFailed(QString::fromUtf8(error.what()));
     }

@@ -43,8 +43,10 @@ public:
 
     // Starts listening or connecting; a failure ends the run at once.
     void start();
-    // Ends the run with `message` on the error device (an unexpected error).
-    void abort(const QString& message);
+    // An error that escaped the processing of an event: a refused line is
+    // reported and the chat goes on; a refused key message ends the chat with
+    // this peer; anything else ends the run.
+    void handleError(const std::exception& error);
 
     bool isFinished() const { return finished_; }
     int exitCode() const { return exitCode_; }

@@ -26,8 +26,7 @@ int main(int argc, char* argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     TermChat chat(options, STDIN_FILENO, out, err);
-    ScktComp::SetApplicationErrorHandler(
-        [&chat](const std::exception& error) { chat.abort(QString::fromUtf8(error.what())); });
+    ScktComp::SetApplicationErrorHandler([&chat](const std::exception& error) { chat.handleError(error); });
     QObject::connect(
         &chat, &TermChat::finished, &application, [](int exitCode) { QCoreApplication::exit(exitCode); },
         Qt::QueuedConnection);
