@@ -2,8 +2,8 @@
 
 #include "aboutbox.h"
 #include "chatlook.h"
-#include "chatsession.h"
 #include "dialogs.h"
+#include "session/chatsession.h"
 
 #include <QAction>
 #include <QEvent>
@@ -57,7 +57,7 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     ClientSocket->SetPort(DefaultPort);
     ClientSocket->SetClientType(ScktComp::ctNonBlocking);
 
-    session_ = std::make_unique<ChatSession>(*this, *ServerSocket, *ClientSocket);
+    session_ = std::make_unique<ChatSession>(*this, *this);
     wireSockets();
 
     aboutBox_ = new AboutBox(this);
@@ -355,6 +355,20 @@ QString TChatForm::status() const
     return statusField_->text();
 }
 
+bool TChatForm::sendMessage(bool serverRole, std::string_view message)
+{
+    TCustomWinSocket* connection = nullptr;
+    if (serverRole) {
+        connection = ServerSocket->Socket()->ConnectionAt(0);
+    } else {
+        connection = ClientSocket->Socket();
+        if (!connection->Connected())
+            return false;
+    }
+    connection->SendTextOnce(message);
+    return true;
+}
+
 void TChatForm::FileListenItemClick()
 {
     FileListenItem->setChecked(!FileListenItem->isChecked());
@@ -379,7 +393,12 @@ void TChatForm::FileConnectItemClick()
                                                                QStringLiteral("Address Name:"), lastAddress_);
     if (!address)
         return;
-    lastAddress_ = *address;
+    ConnectTo(*address);
+}
+
+void TChatForm::ConnectTo(const QString& address)
+{
+    lastAddress_ = address;
     if (lastAddress_.isEmpty())
         return;
     ClientSocket->SetHost(lastAddress_.toStdString());
@@ -419,7 +438,7 @@ void TChatForm::ServerSocketAccept(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
-    session_->connectionAccepted(*Socket);
+    session_->connectionAccepted(QString::fromStdString(Socket->PeerAddress()));
 }
 
 // One peer at a time: a further incoming connection is closed on arrival,
@@ -453,7 +472,7 @@ void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
-    session_->dataArrived(*Socket);
+    session_->dataArrived(Socket->ReadAvailableText());
 }
 
 void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
@@ -470,7 +489,7 @@ void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, Sckt
 
 void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)
 {
-    session_->connectionMade(*Socket);
+    session_->connectionMade(QString::fromStdString(Socket->PeerHostName()));
 }
 
 void TChatForm::ClientSocketDisconnect(QObject*, TCustomWinSocket*)
@@ -481,7 +500,7 @@ void TChatForm::ClientSocketDisconnect(QObject*, TCustomWinSocket*)
 
 void TChatForm::ClientSocketRead(QObject*, TCustomWinSocket* Socket)
 {
-    session_->dataArrived(*Socket);
+    session_->dataArrived(Socket->ReadAvailableText());
 }
 
 void TChatForm::ClientSocketError(QObject*, TCustomWinSocket*, ScktComp::TErrorEvent, int& ErrorCode)

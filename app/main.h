@@ -3,8 +3,9 @@
 // socket and the commands that switch them.
 #pragma once
 
-#include "chatview.h"
 #include "net/ScktComp.h"
+#include "session/chatoutlet.h"
+#include "session/chatview.h"
 
 #include <QMainWindow>
 
@@ -26,7 +27,7 @@ class QPlainTextEdit;
 class QStatusBar;
 class QToolButton;
 
-class TChatForm : public QMainWindow, public ChatView {
+class TChatForm : public QMainWindow, public ChatView, public ChatOutlet {
     Q_OBJECT
 public:
     // The window's size: the width is fixed, the height may shrink freely.
@@ -50,6 +51,9 @@ public:
     QString status() const;
     // Whether the lock picture shows the keys as crossed.
     bool keysCrossedShown() const { return keysCrossedShown_; }
+    // ChatOutlet: the first accepted connection in the server role, the
+    // outgoing one in the client role.
+    bool sendMessage(bool serverRole, std::string_view message) override;
 
     ChatSession& session() { return *session_; }
     QString lastAddress() const { return lastAddress_; }
@@ -85,6 +89,8 @@ public:
     void Exit1Click();
     void About1Click();
     void FormResize();
+    // Starts connecting to `address` as if it had been confirmed in the address prompt.
+    void ConnectTo(const QString& address);
 
     // Socket events.
     void ServerSocketAccept(QObject* Sender, ScktComp::TCustomWinSocket* Socket);

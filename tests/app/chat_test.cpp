@@ -3,7 +3,7 @@
 #include "apptestsupport.h"
 
 #include "app/chatlook.h"
-#include "app/chatsession.h"
+#include "session/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"

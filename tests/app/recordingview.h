@@ -2,7 +2,7 @@
 // that run the session without widgets.
 #pragma once
 
-#include "app/chatview.h"
+#include "session/chatview.h"
 
 #include <QString>
 #include <QStringList>

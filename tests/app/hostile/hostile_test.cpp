@@ -4,7 +4,7 @@
 // keep running, and afterwards chat normally with a well-behaved window.
 #include "tests/app/apptestsupport.h"
 
-#include "app/chatsession.h"
+#include "session/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"

@@ -1,19 +1,16 @@
 // The chat spoken over one connection: key exchange, then encrypted lines.
 #pragma once
 
-#include "chatview.h"
+#include "session/chatoutlet.h"
+#include "session/chatview.h"
 #include "primes/KeyPair.h"
+
+#include <QString>
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-namespace ScktComp {
-class TClientSocket;
-class TCustomWinSocket;
-class TServerSocket;
-} // namespace ScktComp
 
 // A message from the peer that the session refuses.
 class ESessionError : public std::runtime_error {
@@ -29,16 +26,15 @@ public:
     // Largest peer modulus taken in, in binary digits.
     static constexpr std::size_t MaxModulusBits = 1024;
 
-    // Lines go out on the first accepted connection of `server` in the server
-    // role and on the connection of `client` in the client role.
-    ChatSession(ChatView& view, ScktComp::TServerSocket& server, ScktComp::TClientSocket& client);
+    // Key and line messages go out through `outlet`, which knows the connection.
+    ChatSession(ChatView& view, ChatOutlet& outlet);
 
-    // The listening side accepted `connection`: new server key, key message, status.
-    void connectionAccepted(ScktComp::TCustomWinSocket& connection);
-    // The connecting side's attempt succeeded: new client key, key message, status.
-    void connectionMade(ScktComp::TCustomWinSocket& connection);
-    // Data arrived on `connection`: takes all of it as one message.
-    void dataArrived(ScktComp::TCustomWinSocket& connection);
+    // The listening side accepted a peer at `peerAddress`: new server key, key message, status.
+    void connectionAccepted(const QString& peerAddress);
+    // The connecting side's attempt succeeded, to `peerHostName`: new client key, key message, status.
+    void connectionMade(const QString& peerHostName);
+    // `text` arrived in one read of the connection: takes all of it as one message.
+    void dataArrived(std::string_view text);
     // The Enter key in the input line: sends the line once the keys are exchanged.
     void enterPressed();
 
@@ -65,8 +61,7 @@ private:
     PrimeGeneration::KeyPair& peerKey() { return serverRole_ ? clientKey_ : serverKey_; }
 
     ChatView& view_;
-    ScktComp::TServerSocket& server_;
-    ScktComp::TClientSocket& client_;
+    ChatOutlet& outlet_;
     PrimeGeneration::KeyPair serverKey_;
     PrimeGeneration::KeyPair clientKey_;
     bool serverRole_ = false;

@@ -1,11 +1,9 @@
 // The session protocol without widgets: key messages, line messages, and the
 // refusal of what a peer must not send.
-#include "apptestsupport.h"
-
-#include "app/chatsession.h"
 #include "bignum/GInt.h"
-#include "net/ScktComp.h"
 #include "primes/PrimeGeneration.h"
+#include "session/chatsession.h"
+#include "tests/app/recordingview.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +11,33 @@
 
 #include <iostream>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
+
+// Records what the session sends; `open` false is a connection that has ended.
+class RecordingOutlet : public ChatOutlet {
+public:
+    struct Message {
+        bool serverRole;
+        std::string bytes;
+    };
+    std::vector<Message> messages;
+    bool open = true;
+    bool failing = false;
+
+    bool sendMessage(bool serverRole, std::string_view message) override
+    {
+        if (failing)
+            throw std::runtime_error("List index out of bounds (0)");
+        if (!open)
+            return false;
+        messages.push_back({serverRole, std::string(message)});
+        return true;
+    }
+};
 
 std::string decimal(GInt::Num n)
 {
@@ -65,10 +87,9 @@ protected:
 
     int clockTicks = 0;
     RecordingView serverView, clientView;
-    ScktComp::TServerSocket serverListener, clientListener;
-    ScktComp::TClientSocket serverConnector, clientConnector;
-    ChatSession server{serverView, serverListener, serverConnector};
-    ChatSession client{clientView, clientListener, clientConnector};
+    RecordingOutlet serverOutlet, clientOutlet;
+    ChatSession server{serverView, serverOutlet};
+    ChatSession client{clientView, clientOutlet};
 };
 
 } // namespace
@@ -160,25 +181,45 @@ TEST_F(Session, EnterDuringTheKeyExchangeSendsNothing)
     EXPECT_TRUE(serverView.sent.isEmpty());
 }
 
-TEST_F(Session, EnterInTheClientRoleAfterTheConnectionEndedKeepsTheLine)
+TEST_F(Session, ConnectionEventsSendTheKeyMessageInTheirRoleAndShowThePeer)
+{
+    server.connectionAccepted("10.0.0.7");
+    client.connectionMade("peer.example");
+    ASSERT_EQ(serverOutlet.messages.size(), 1u);
+    ASSERT_EQ(clientOutlet.messages.size(), 1u);
+    EXPECT_TRUE(serverOutlet.messages[0].serverRole);
+    EXPECT_FALSE(clientOutlet.messages[0].serverRole);
+    EXPECT_EQ(serverOutlet.messages[0].bytes,
+              decimal(server.serverKey().DecryptExponent) + "//" + decimal(server.serverKey().Modulus));
+    EXPECT_EQ(serverView.statusText, "Connected to: 10.0.0.7");
+    EXPECT_EQ(clientView.statusText, "Connected to: peer.example");
+    EXPECT_TRUE(server.awaitingKey() && client.awaitingKey());
+
+    server.dataArrived(clientOutlet.messages[0].bytes);
+    client.dataArrived(serverOutlet.messages[0].bytes);
+    serverView.input = "hello";
+    server.enterPressed();
+    EXPECT_EQ(serverView.input, "");
+    EXPECT_EQ(serverView.sent, QStringList({"hello"}));
+    ASSERT_EQ(serverOutlet.messages.size(), 2u);
+    EXPECT_TRUE(serverOutlet.messages[1].serverRole);
+    client.dataArrived(serverOutlet.messages[1].bytes);
+    EXPECT_EQ(clientView.incoming, QStringList({"hello"}));
+}
+
+TEST_F(Session, EnterAfterTheConnectionEndedKeepsTheLine)
 {
     exchange();
+    clientOutlet.open = false;
     clientView.input = "nobody hears";
     client.enterPressed();
     EXPECT_EQ(clientView.input, "nobody hears");
     EXPECT_TRUE(clientView.sent.isEmpty());
-}
 
-TEST_F(Session, EnterInTheServerRoleWithoutConnectionRaisesAndKeepsTheLine)
-{
-    exchange();
+    // An error of the connection escapes and the line stays, too.
+    serverOutlet.failing = true;
     serverView.input = "nobody hears";
-    try {
-        server.enterPressed();
-        FAIL() << "no error";
-    } catch (const ScktComp::ESocketError& error) {
-        EXPECT_STREQ(error.what(), "List index out of bounds (0)");
-    }
+    EXPECT_THROW(server.enterPressed(), std::runtime_error);
     EXPECT_EQ(serverView.input, "nobody hears");
     EXPECT_TRUE(serverView.sent.isEmpty());
 }

@@ -10,11 +10,10 @@
 // line messages after it. The receiver takes the text of each read event as
 // exactly one message. Lines are sent as UTF-8; a received line that is not
 // valid UTF-8 is shown byte by byte as Latin-1.
-#include "chatsession.h"
+#include "session/chatsession.h"
 
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
-#include "net/ScktComp.h"
 
 #include <QByteArray>
 #include <QStringDecoder>
@@ -65,28 +64,27 @@ QString displayText(std::string_view bytes)
 
 } // namespace
 
-ChatSession::ChatSession(ChatView& view, ScktComp::TServerSocket& server, ScktComp::TClientSocket& client)
-    : view_(view), server_(server), client_(client)
+ChatSession::ChatSession(ChatView& view, ChatOutlet& outlet) : view_(view), outlet_(outlet)
 {
 }
 
-void ChatSession::connectionAccepted(ScktComp::TCustomWinSocket& connection)
+void ChatSession::connectionAccepted(const QString& peerAddress)
 {
-    connection.SendTextOnce(generateOwnKey(true));
+    outlet_.sendMessage(true, generateOwnKey(true));
     awaitPeerKey(true);
-    view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerAddress()));
+    view_.setStatus(QStringLiteral("Connected to: ") + peerAddress);
 }
 
-void ChatSession::connectionMade(ScktComp::TCustomWinSocket& connection)
+void ChatSession::connectionMade(const QString& peerHostName)
 {
-    connection.SendTextOnce(generateOwnKey(false));
-    view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerHostName()));
+    outlet_.sendMessage(false, generateOwnKey(false));
+    view_.setStatus(QStringLiteral("Connected to: ") + peerHostName);
     awaitPeerKey(false);
 }
 
-void ChatSession::dataArrived(ScktComp::TCustomWinSocket& connection)
+void ChatSession::dataArrived(std::string_view text)
 {
-    receiveText(connection.ReadAvailableText());
+    receiveText(text);
 }
 
 void ChatSession::enterPressed()
@@ -97,18 +95,11 @@ void ChatSession::enterPressed()
     // No connection has stood in this role yet: there is no key to send with.
     if (!own.EncryptExponent || !own.Modulus)
         return;
-    ScktComp::TCustomWinSocket* connection = nullptr;
-    if (serverRole_) {
-        connection = server_.Socket()->ConnectionAt(0);
-    } else {
-        connection = client_.Socket();
-        // The outgoing connection has ended: the line stays in the input.
-        if (!connection->Connected())
-            return;
-    }
     const QString line = view_.inputText();
     const QByteArray bytes = line.toUtf8();
-    connection->SendTextOnce(encryptOwnLine(std::string_view(bytes.constData(), bytes.size())));
+    // The connection of this role has ended: the line stays in the input.
+    if (!outlet_.sendMessage(serverRole_, encryptOwnLine(std::string_view(bytes.constData(), bytes.size()))))
+        return;
     view_.clearInput();
     view_.appendSent(line);
 }

@@ -1,0 +1,332 @@
+// velmora-term against the window in one process, in both roles, and the two
+// executables as processes: piped chats, exit statuses and the window's start
+// options.
+#include "tests/app/apptestsupport.h"
+#include "tests/cipher/propertyseed.h"
+#include "tests/net/netsupport.h"
+
+#include "app/main.h"
+#include "session/chatsession.h"
+#include "term/termchat.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <random>
+
+namespace {
+
+using nettest::Fd;
+
+QString randomLine(std::mt19937_64& random, int minLength = 0)
+{
+    static const std::u32string alphabet = U"abcXYZ019 !?.,:;/\\'\"\t\u00e9\u00df\u20ac\u4e2d\U0001F600";
+    std::u32string text;
+    const int length = std::uniform_int_distribution<int>(minLength, 40)(random);
+    for (int i = 0; i < length; ++i)
+        text += alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
+    return QString::fromStdU32String(text);
+}
+
+void writeLines(int fd, const QStringList& lines)
+{
+    const QByteArray bytes = (lines.join('\n') + '\n').toUtf8();
+    ASSERT_EQ(::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())), bytes.size());
+}
+
+// An empty pane reads as one empty line; the test expects at least two.
+QStringList paneLines(const QPlainTextEdit* pane)
+{
+    return pane->toPlainText().split(u'\n');
+}
+
+// The terminal front end reading a pipe, facing a window.
+class TermFixture {
+protected:
+    void prepare(bool termListens)
+    {
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        input = Fd(ends[0]);
+        typing = Fd(ends[1]);
+        port = freePort();
+        form.ServerSocket->SetPort(termListens ? freePort() : port);
+        form.ClientSocket->SetPort(port);
+        ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
+        out.open(QIODevice::ReadWrite);
+        err.open(QIODevice::ReadWrite);
+    }
+    ~TermFixture() { ScktComp::SetApplicationErrorHandler(nullptr); }
+
+    FakeDialogs dialogs;
+    TChatForm form{dialogs};
+    Fd input, typing;
+    int port = 0;
+    QBuffer out, err;
+};
+
+// The parameter is true when the terminal listens and the window connects.
+class TermAndWindow : public testing::TestWithParam<bool>, protected TermFixture {
+protected:
+    void SetUp() override { prepare(GetParam()); }
+};
+
+class TermKeep : public testing::Test, protected TermFixture {
+protected:
+    void SetUp() override { prepare(true); }
+};
+
+TEST_P(TermAndWindow, PipedLinesCrossBothWaysAndEndOfInputClosesCleanly)
+{
+    std::mt19937_64 random(PropertySeed("TermAndWindow"));
+    const bool termListens = GetParam();
+    StartOptions options;
+    options.listen = termListens;
+    options.host = termListens ? QString() : QStringLiteral("127.0.0.1");
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+
+    // Lines typed before any peer is there, let alone its key. The window
+    // shows an empty first line as an empty pane, so the first has text.
+    QStringList early{randomLine(random, 1)};
+    for (int i = std::uniform_int_distribution<int>(1, 4)(random); i > 0; --i)
+        early << randomLine(random);
+    writeLines(typing.get(), early);
+
+    if (termListens) {
+        chat.start();
+        form.ConnectTo(QStringLiteral("127.0.0.1"));
+    } else {
+        form.FileListenItem->trigger();
+        chat.start();
+    }
+    ASSERT_TRUE(waitUntil([&] { return paneLines(form.Memo2) == early; }))
+        << paneLines(form.Memo2).join('|').toStdString() << "\nerr: " << err.data().toStdString()
+        << "\nwindow: " << dialogs.errors.join('\n').toStdString() << "\nexpected: " << early.join('|').toStdString();
+    EXPECT_FALSE(form.session().awaitingKey());
+    if (termListens) {
+        EXPECT_EQ(form.lastAddress(), "127.0.0.1");
+    }
+
+    const QString fromWindow = randomLine(random);
+    form.Edit1->setText(fromWindow);
+    QTest::keyClick(form.Edit1, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return out.data() == (fromWindow + '\n').toUtf8(); })) << out.data().toStdString();
+
+    const QString last = randomLine(random);
+    writeLines(typing.get(), {last});
+    typing.reset();
+    ASSERT_TRUE(waitUntil([&] { return chat.isFinished(); })) << err.data().toStdString();
+    EXPECT_EQ(chat.exitCode(), TermChat::ExitDone) << err.data().toStdString();
+    EXPECT_EQ(paneLines(form.Memo2), early + QStringList{last});
+    // The window saw an orderly close and listens again; nothing went wrong on either side.
+    ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..."; })) << form.status().toStdString();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+    EXPECT_EQ(out.data(), (fromWindow + '\n').toUtf8());
+    EXPECT_TRUE(err.data().contains("Connected to: ")) << err.data().toStdString();
+}
+
+// --keep: the listening terminal outlives a peer that leaves, and what it
+// reads meanwhile goes to the next one.
+TEST_F(TermKeep, ServesTheNextPeer)
+{
+    StartOptions options;
+    options.listen = true;
+    options.keep = true;
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+    chat.start();
+    form.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return form.status().startsWith("Connected to: ") && !form.session().awaitingKey(); }));
+    form.Disconnect1->trigger();
+    ASSERT_TRUE(waitUntil([&] { return err.data().count("Listening...") == 2; })) << err.data().toStdString();
+    EXPECT_FALSE(chat.isFinished());
+
+    writeLines(typing.get(), {"for the next peer"});
+    form.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->toPlainText() == "for the next peer"; }))
+        << err.data().toStdString();
+    typing.reset();
+    ASSERT_TRUE(waitUntil([&] { return chat.isFinished(); }));
+    EXPECT_EQ(chat.exitCode(), TermChat::ExitDone) << err.data().toStdString();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "TermListens" : "WindowListens";
+                         });
+
+// A program of the build, started with its standard streams on pipes.
+class Program {
+public:
+    Program(const char* path, const QStringList& arguments)
+    {
+        process_.setProgram(QString::fromLocal8Bit(path));
+        process_.setArguments(arguments);
+        process_.start();
+        process_.waitForStarted();
+    }
+    ~Program()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    void type(const QStringList& lines) { process_.write((lines.join('\n') + '\n').toUtf8()); }
+    void endInput() { process_.closeWriteChannel(); }
+    QByteArray& out()
+    {
+        out_ += process_.readAllStandardOutput();
+        return out_;
+    }
+    QByteArray& err()
+    {
+        err_ += process_.readAllStandardError();
+        return err_;
+    }
+    // Waits for the end of the program; its exit status, or -1 when it did not end.
+    int waitExit()
+    {
+        if (!waitUntil([this] { return process_.state() == QProcess::NotRunning; }))
+            return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+private:
+    QProcess process_;
+    QByteArray out_, err_;
+};
+
+QByteArray joined(const QStringList& lines)
+{
+    return (lines.join('\n') + '\n').toUtf8();
+}
+
+// One line each way typed before the keys crossed, then a line typed during
+// the chat. (Lines queued together go out a pause apart; a process under
+// heavy load may still read two of them at once, which the wire format cannot
+// tell apart, so each burst here is one line.)
+TEST(TermProcesses, TwoTerminalsChatThroughPipes)
+{
+    std::mt19937_64 random(PropertySeed("TwoTerminalsChatThroughPipes"));
+    const QStringList fromListener{randomLine(random), randomLine(random)};
+    const QString fromConnector = randomLine(random);
+
+    const QString port = QString::number(freePort());
+    Program listener(VELMORA_TERM, {"--listen", "--port", port});
+    listener.type({fromListener[0]});
+    ASSERT_TRUE(waitUntil([&] { return listener.err().contains("Listening..."); })) << listener.err().toStdString();
+    Program connector(VELMORA_TERM, {"--connect", "127.0.0.1", "--port", port});
+    connector.type({fromConnector});
+
+    ASSERT_TRUE(waitUntil([&] { return listener.out() == joined({fromConnector}); })) << listener.out().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return connector.out() == joined({fromListener[0]}); }))
+        << connector.out().toStdString();
+    listener.type({fromListener[1]});
+    ASSERT_TRUE(waitUntil([&] { return connector.out() == joined(fromListener); })) << connector.out().toStdString();
+    // The connector's input ends: it closes, and the listener ends as its peer left.
+    connector.endInput();
+    EXPECT_EQ(connector.waitExit(), 0) << connector.err().toStdString();
+    EXPECT_EQ(listener.waitExit(), 0) << listener.err().toStdString();
+    EXPECT_TRUE(listener.err().contains("The peer closed the connection")) << listener.err().toStdString();
+    EXPECT_EQ(listener.out(), joined({fromConnector}));
+    EXPECT_EQ(connector.out(), joined(fromListener));
+}
+
+struct ExitCase {
+    const char* name;
+    const char* program;
+    QStringList arguments;
+    int status;
+    const char* output; // expected on standard output, or else on standard error
+};
+
+void PrintTo(const ExitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ExitStatus : public testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitStatus, IsAsDocumented)
+{
+    const ExitCase& c = GetParam();
+    Program program(c.program, c.arguments);
+    program.endInput();
+    ASSERT_EQ(program.waitExit(), c.status) << program.err().toStdString();
+    const QByteArray& shown = c.status == 0 ? program.out() : program.err();
+    EXPECT_TRUE(shown.contains(c.output)) << shown.toStdString();
+    if (c.status == 2) {
+        EXPECT_TRUE(program.out().isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Usage, ExitStatus,
+    testing::Values(ExitCase{"TermHelp", VELMORA_TERM, {"--help"}, 0, "Usage: velmora-term"},
+                    ExitCase{"TermVersion", VELMORA_TERM, {"--version"}, 0, "velmora-term 2.0"},
+                    ExitCase{"WindowHelp", VELMORA_WINDOW, {"--help"}, 0, "Usage: velmora"},
+                    ExitCase{"WindowVersion", VELMORA_WINDOW, {"-v"}, 0, "velmora 2.0"},
+                    ExitCase{"TermNoRole", VELMORA_TERM, {}, 2, "--listen or --connect"},
+                    ExitCase{"TermBadPort", VELMORA_TERM, {"--listen", "--port", "65536"}, 2, "--port"},
+                    ExitCase{"WindowUnknownOption", VELMORA_WINDOW, {"--bogus"}, 2, "bogus"}),
+    [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+TEST(TermProcesses, ErrorsEndWithStatusOne)
+{
+    // Nothing listens on the port.
+    Program refused(VELMORA_TERM, {"--connect", "127.0.0.1", "--port", QString::number(freePort())});
+    EXPECT_EQ(refused.waitExit(), 1);
+    EXPECT_TRUE(refused.err().contains("Error connecting to : 127.0.0.1")) << refused.err().toStdString();
+
+    // The port is taken.
+    RawListener taken;
+    Program busy(VELMORA_TERM, {"--listen", "--port", QString::number(taken.port())});
+    EXPECT_EQ(busy.waitExit(), 1);
+    EXPECT_TRUE(busy.err().contains("'bind'")) << busy.err().toStdString();
+
+    // The peer's key message is malformed.
+    Program client(VELMORA_TERM, {"--connect", "127.0.0.1", "--port", QString::number(taken.port())});
+    RawEnd peer = taken.accept();
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(waitUntil([&] { return peer.pump() && peer.received().find("::") != std::string::npos; }));
+    peer.send("12345");
+    EXPECT_EQ(client.waitExit(), 1);
+    EXPECT_TRUE(client.err().contains("The peer's key message is malformed")) << client.err().toStdString();
+    EXPECT_TRUE(client.out().isEmpty());
+}
+
+TEST(WindowOptions, ListenAndConnectAtStart)
+{
+    const int port = freePort();
+    Program listening(VELMORA_WINDOW, {"--listen", "--port", QString::number(port)});
+    RawEnd peer;
+    // The window listens by itself and answers a connection with its key message.
+    ASSERT_TRUE(waitUntil([&] {
+        if (!peer.valid() || !peer.pump())
+            peer = RawEnd::connectTo(port);
+        return peer.received().find("//") != std::string::npos;
+    })) << listening.err().toStdString();
+
+    RawListener listener;
+    Program connecting(VELMORA_WINDOW, {"--connect", "127.0.0.1", "--port", QString::number(listener.port())});
+    RawEnd accepted = listener.accept();
+    ASSERT_TRUE(accepted.valid()) << connecting.err().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return accepted.pump() && accepted.received().find("::") != std::string::npos; }));
+}
+
+} // namespace
