@@ -1,6 +1,7 @@
 #include "bignum/GInt.h"
 
 #include "bignum/limbs.h"
+#include "bignum/montgomery.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -449,9 +450,11 @@ void MulMod(Num a, Num b, Num m, Num& r)
     ModNum(product.get(), m, r);
 }
 
-// Square-and-multiply over the bits of |e| with every product reduced modulo
-// |m| at once, on digit arrays; only the result becomes a chain. A zero
-// exponent gives 1 without any reduction, whatever m is.
+// A zero exponent gives 1 without any reduction, whatever m is. Otherwise the
+// base is reduced to its Euclidean remainder (so negative bases and bases
+// above |m| land in 0..|m|-1) and the power runs on arrays: Montgomery
+// multiplication on 64-bit words for an odd |m| > 1, square-and-multiply on
+// packed decimal digits for an even one or 1. Only the result becomes a chain.
 void PowerMod(Num a, Num e, Num m, Num& r)
 {
     const Limbs exponent = ReadMagnitude(e);
@@ -466,8 +469,13 @@ void PowerMod(Num a, Num e, Num m, Num& r)
     Limbs base;
     uint8_t unusedSign = kNonNegative;
     EuclideanDivide(a, m, nullptr, unusedSign, base);
-    const Limbs power = limbs::PowerMod(base, exponent, modulus);
-    r = BuildNum(power, kNonNegative);
+    if (modulus[0] % 2 == 0 || (modulus.size() == 1 && modulus[0] == 1)) {
+        r = BuildNum(limbs::PowerMod(base, exponent, modulus), kNonNegative);
+        return;
+    }
+    const montgomery::OddModulus odd(montgomery::FromDigits(modulus));
+    const montgomery::Words power = odd.Power(montgomery::FromDigits(base), montgomery::FromDigits(exponent));
+    r = BuildNum(montgomery::ToDigits(power), kNonNegative);
 }
 
 // Euclid by remainders. The result's sign is that of the number the loop ends

@@ -1,0 +1,363 @@
+#include "bignum/montgomery.h"
+
+#include <algorithm>
+#include <cassert>
+#include <iterator>
+#include <utility>
+
+namespace GInt::montgomery {
+
+namespace {
+
+__extension__ typedef unsigned __int128 DoubleWord;
+
+constexpr size_t kWordBits = 64;
+constexpr size_t kLargestFixed = 16; // words: 1,024-bit moduli
+
+void TrimWords(Words& x)
+{
+    while (x.size() > 1 && x.back() == 0)
+        x.pop_back();
+    if (x.empty())
+        x.push_back(0);
+}
+
+size_t SignificantWords(const Words& x)
+{
+    size_t n = x.size();
+    while (n > 0 && x[n - 1] == 0)
+        --n;
+    return n;
+}
+
+bool BitAt(const Words& x, size_t position)
+{
+    return (x[position / kWordBits] >> (position % kWordBits)) & 1;
+}
+
+// x := x * factor + addend.
+void MultiplyAdd(Words& x, Word factor, Word addend)
+{
+    Word carry = addend;
+    for (Word& word : x) {
+        const DoubleWord s = static_cast<DoubleWord>(word) * factor + carry;
+        word = static_cast<Word>(s);
+        carry = static_cast<Word>(s >> kWordBits);
+    }
+    if (carry != 0)
+        x.push_back(carry);
+}
+
+// r := a * b * R^-1 mod m for a, b < m (CIOS). Each of the n steps adds one
+// row a * b[i] into t, then adds the multiple mu * m that clears t's lowest
+// word and shifts t down one word; t stays below 2m, so one conditional
+// subtraction ends it. r may be a or b. N is the word count when known at
+// compile time (0: run-time count n, with scratch of n + 2 words).
+template <size_t N>
+void MultiplyReduce(Word* r, const Word* a, const Word* b, const Word* m, Word inverse, size_t dynamicCount,
+                    Word* scratch)
+{
+    constexpr bool fixed = N != 0;
+    const size_t n = fixed ? N : dynamicCount;
+    Word local[fixed ? N + 2 : 1];
+    Word* t = fixed ? local : scratch;
+    for (size_t j = 0; j < n + 2; ++j)
+        t[j] = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Word bi = b[i];
+        Word carry = 0;
+        for (size_t j = 0; j < n; ++j) {
+            const DoubleWord s = static_cast<DoubleWord>(a[j]) * bi + t[j] + carry;
+            t[j] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        DoubleWord s = static_cast<DoubleWord>(t[n]) + carry;
+        t[n] = static_cast<Word>(s);
+        t[n + 1] = static_cast<Word>(s >> kWordBits);
+
+        const Word mu = t[0] * inverse;
+        s = static_cast<DoubleWord>(mu) * m[0] + t[0];
+        carry = static_cast<Word>(s >> kWordBits);
+        for (size_t j = 1; j < n; ++j) {
+            s = static_cast<DoubleWord>(mu) * m[j] + t[j] + carry;
+            t[j - 1] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        s = static_cast<DoubleWord>(t[n]) + carry;
+        t[n - 1] = static_cast<Word>(s);
+        t[n] = t[n + 1] + static_cast<Word>(s >> kWordBits);
+    }
+    // t - m into r; keep it unless it borrowed out of a t below m.
+    Word borrow = 0;
+    for (size_t j = 0; j < n; ++j) {
+        const DoubleWord d = static_cast<DoubleWord>(t[j]) - m[j] - borrow;
+        r[j] = static_cast<Word>(d);
+        borrow = static_cast<Word>(d >> kWordBits) & 1;
+    }
+    if (t[n] == 0 && borrow != 0)
+        std::copy(t, t + n, r);
+}
+
+// x := 2x mod m for x < m, over n words.
+void DoubleModulo(Word* x, const Word* m, size_t n)
+{
+    Word carry = 0;
+    for (size_t j = 0; j < n; ++j) {
+        const Word next = x[j] >> (kWordBits - 1);
+        x[j] = x[j] << 1 | carry;
+        carry = next;
+    }
+    bool atLeastM = carry != 0;
+    if (!atLeastM) {
+        atLeastM = true;
+        for (size_t j = n; j-- > 0;) {
+            if (x[j] != m[j]) {
+                atLeastM = x[j] > m[j];
+                break;
+            }
+        }
+    }
+    if (!atLeastM)
+        return;
+    // 2x - m < m, so the wrap-around of the top bit cancels the carry.
+    Word borrow = 0;
+    for (size_t j = 0; j < n; ++j) {
+        const DoubleWord d = static_cast<DoubleWord>(x[j]) - m[j] - borrow;
+        x[j] = static_cast<Word>(d);
+        borrow = static_cast<Word>(d >> kWordBits) & 1;
+    }
+}
+
+size_t WindowBits(size_t exponentBits)
+{
+    if (exponentBits <= 8)
+        return 1;
+    if (exponentBits <= 24)
+        return 2;
+    if (exponentBits <= 80)
+        return 3;
+    if (exponentBits <= 240)
+        return 4;
+    if (exponentBits <= 672)
+        return 5;
+    return 6;
+}
+
+// Left-to-right sliding-window exponentiation in Montgomery form.
+template <size_t N>
+Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const Words& base, const Words& exponent)
+{
+    const size_t n = modulus.size();
+    const Word* m = modulus.data();
+    std::vector<Word> scratch(N == 0 ? n + 2 : 0);
+    auto multiply = [&](Word* r, const Word* a, const Word* b) {
+        MultiplyReduce<N>(r, a, b, m, inverse, n, scratch.data());
+    };
+
+    const size_t bits = BitLength(exponent);
+    const size_t window = WindowBits(bits);
+    const size_t tableSize = size_t{1} << (window - 1);
+    // table holds base^1, base^3, ..., base^(2^window - 1) in Montgomery form.
+    std::vector<Word> table(tableSize * n);
+    std::vector<Word> word(n, 0);
+    std::copy(base.begin(), base.begin() + static_cast<ptrdiff_t>(std::min(base.size(), n)), word.begin());
+    multiply(table.data(), word.data(), rSquared.data());
+    if (tableSize > 1) {
+        multiply(word.data(), table.data(), table.data());
+        for (size_t i = 1; i < tableSize; ++i)
+            multiply(table.data() + i * n, table.data() + (i - 1) * n, word.data());
+    }
+
+    std::vector<Word> acc(n, 0);
+    bool started = false;
+    size_t top = bits; // bits still to scan: positions top-1 down to 0
+    while (top > 0) {
+        const size_t high = top - 1;
+        if (!BitAt(exponent, high)) {
+            multiply(acc.data(), acc.data(), acc.data());
+            top = high;
+            continue;
+        }
+        size_t low = high + 1 >= window ? high + 1 - window : 0;
+        while (!BitAt(exponent, low))
+            ++low;
+        size_t value = 0;
+        for (size_t k = high + 1; k-- > low;)
+            value = value << 1 | (BitAt(exponent, k) ? 1 : 0);
+        const Word* odd = table.data() + (value >> 1) * n;
+        if (started) {
+            for (size_t k = low; k <= high; ++k)
+                multiply(acc.data(), acc.data(), acc.data());
+            multiply(acc.data(), acc.data(), odd);
+        } else {
+            std::copy(odd, odd + n, acc.begin());
+            started = true;
+        }
+        top = low;
+    }
+
+    // Out of Montgomery form: multiply by plain 1.
+    std::fill(word.begin(), word.end(), 0);
+    word[0] = 1;
+    Words result(n);
+    multiply(result.data(), acc.data(), word.data());
+    TrimWords(result);
+    return result;
+}
+
+template <size_t... Ns>
+Words PowerDispatch(std::index_sequence<Ns...>, const Words& modulus, Word inverse, const Words& rSquared,
+                    const Words& base, const Words& exponent)
+{
+    using Power = Words (*)(const Words&, Word, const Words&, const Words&, const Words&);
+    static constexpr Power kernels[] = {&PowerWith<Ns>...};
+    const size_t n = modulus.size();
+    return kernels[n < std::size(kernels) ? n : 0](modulus, inverse, rSquared, base, exponent);
+}
+
+} // namespace
+
+Words FromDigits(const limbs::Limbs& digits)
+{
+    Words x;
+    size_t i = digits.size();
+    size_t take = i % 4 == 0 ? 4 : i % 4;
+    while (i > 0) {
+        Word group = 0;
+        Word factor = 1;
+        for (size_t k = 0; k < take && i > 0; ++k) {
+            group = group * limbs::kBase + digits[--i];
+            factor *= limbs::kBase;
+        }
+        MultiplyAdd(x, factor, group);
+        take = 4;
+    }
+    TrimWords(x);
+    return x;
+}
+
+limbs::Limbs ToDigits(const Words& x)
+{
+    constexpr uint64_t kChunk = 100000000; // 10^8: two base-10000 digits
+    std::vector<uint32_t> halves;
+    halves.reserve(2 * x.size());
+    for (const Word word : x) {
+        halves.push_back(static_cast<uint32_t>(word));
+        halves.push_back(static_cast<uint32_t>(word >> 32));
+    }
+    size_t length = halves.size();
+    while (length > 0 && halves[length - 1] == 0)
+        --length;
+    limbs::Limbs digits;
+    while (length > 0) {
+        uint64_t remainder = 0;
+        for (size_t i = length; i-- > 0;) {
+            const uint64_t v = remainder << 32 | halves[i];
+            halves[i] = static_cast<uint32_t>(v / kChunk);
+            remainder = v % kChunk;
+        }
+        digits.push_back(static_cast<uint32_t>(remainder % limbs::kBase));
+        digits.push_back(static_cast<uint32_t>(remainder / limbs::kBase));
+        while (length > 0 && halves[length - 1] == 0)
+            --length;
+    }
+    if (digits.empty())
+        digits.push_back(0);
+    limbs::Trim(digits);
+    return digits;
+}
+
+Words FromBits(std::string_view bits)
+{
+    Words x((bits.size() + kWordBits - 1) / kWordBits + 1, 0);
+    for (size_t i = 0; i < bits.size(); ++i) {
+        if (bits[i] == '1') {
+            const size_t position = bits.size() - 1 - i;
+            x[position / kWordBits] |= Word{1} << (position % kWordBits);
+        }
+    }
+    TrimWords(x);
+    return x;
+}
+
+size_t BitLength(const Words& x)
+{
+    const size_t n = SignificantWords(x);
+    if (n == 0)
+        return 0;
+    size_t bits = (n - 1) * kWordBits;
+    for (Word top = x[n - 1]; top != 0; top >>= 1)
+        ++bits;
+    return bits;
+}
+
+void AppendBits(const Words& x, size_t unit, std::string& out)
+{
+    const size_t length = std::max<size_t>(BitLength(x), 1);
+    const size_t padded = (length + unit - 1) / unit * unit;
+    out.append(padded - length, '0');
+    for (size_t position = length; position-- > 0;)
+        out.push_back(BitAt(x, position) ? '1' : '0');
+}
+
+int Compare(const Words& x, const Words& y)
+{
+    const size_t nx = SignificantWords(x);
+    const size_t ny = SignificantWords(y);
+    if (nx != ny)
+        return nx < ny ? -1 : 1;
+    for (size_t i = nx; i-- > 0;) {
+        if (x[i] != y[i])
+            return x[i] < y[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+void SubtractInPlace(Words& x, const Words& y)
+{
+    Word borrow = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const DoubleWord d = static_cast<DoubleWord>(x[i]) - (i < y.size() ? y[i] : 0) - borrow;
+        x[i] = static_cast<Word>(d);
+        borrow = static_cast<Word>(d >> kWordBits) & 1;
+    }
+    TrimWords(x);
+}
+
+OddModulus::OddModulus(Words modulus) : modulus_(std::move(modulus))
+{
+    TrimWords(modulus_);
+    assert(modulus_[0] % 2 == 1 && (modulus_.size() > 1 || modulus_[0] >= 3));
+    const size_t n = modulus_.size();
+    const Word* m = modulus_.data();
+
+    // Newton's iteration x := x(2 - m0 x) doubles the correct low bits; m0 is
+    // its own inverse modulo 8, so five steps reach 96 > 64 bits.
+    Word x = m[0];
+    for (int step = 0; step < 5; ++step)
+        x *= 2 - m[0] * x;
+    inverse_ = 0 - x;
+
+    // R mod m from the top bit of m by doubling; R^2 mod m is R * R mod m,
+    // reached as the Montgomery form of 2^(64n): double R mod m (the form of
+    // 1) n more times to get the form of 2^n, then square six times.
+    const size_t bits = BitLength(modulus_);
+    rSquared_.assign(n, 0);
+    Word* r = rSquared_.data();
+    r[(bits - 1) / kWordBits] = Word{1} << ((bits - 1) % kWordBits);
+    for (size_t step = bits - 1; step < n * kWordBits + n; ++step)
+        DoubleModulo(r, m, n);
+    std::vector<Word> scratch(n + 2);
+    for (int step = 0; step < 6; ++step)
+        MultiplyReduce<0>(r, r, r, m, inverse_, n, scratch.data());
+}
+
+Words OddModulus::Power(const Words& base, const Words& exponent) const
+{
+    if (BitLength(exponent) == 0)
+        return Words{1};
+    return PowerDispatch(std::make_index_sequence<kLargestFixed + 1>(), modulus_, inverse_, rSquared_, base,
+                         exponent);
+}
+
+} // namespace GInt::montgomery
