@@ -4,6 +4,7 @@
 #include "bignum/montgomery.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <new>
 
@@ -14,13 +15,6 @@ namespace {
 using Limbs = limbs::Limbs;
 constexpr uint32_t kBase = limbs::kBase;
 
-constexpr uint8_t kNonNegative = 1;
-constexpr uint8_t kNegative = 0;
-
-bool IsNegative(Num n)
-{
-    return n->Sign == kNegative;
-}
 
 // Builds a fresh chain holding digits[0..count) (least significant first,
 // count >= 1) with the given sign. The chain is released again if an
@@ -30,7 +24,7 @@ Num BuildNum(const uint32_t* digits, size_t count, uint8_t sign)
     OwnedNum owner(new TDigitNode{sign, static_cast<int32_t>(digits[0]), nullptr, nullptr});
     TDigitNode* top = owner.get();
     for (size_t i = 1; i < count; ++i) {
-        auto* node = new TDigitNode{kNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
+        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
         top->Higher = node;
         top = node;
     }
@@ -42,7 +36,7 @@ Num BuildNum(const Limbs& digits, uint8_t sign)
     return BuildNum(digits.data(), digits.size(), sign);
 }
 
-Num NewSmall(uint32_t value, uint8_t sign = kNonNegative)
+Num NewSmall(uint32_t value, uint8_t sign = kSignNonNegative)
 {
     return BuildNum(&value, 1, sign);
 }
@@ -106,8 +100,8 @@ Num AddSigned(Num a, uint8_t signA, Num b, uint8_t signB)
 {
     Limbs x = ReadDigits(a);
     Limbs y = ReadDigits(b);
-    const bool negA = signA == kNegative;
-    const bool negB = signB == kNegative;
+    const bool negA = signA == kSignNegative;
+    const bool negB = signB == kSignNegative;
     if (negA == negB) {
         Limbs sum = limbs::AddDigits(x, y);
         return BuildNum(sum, signA);
@@ -148,7 +142,7 @@ void EuclideanDivide(Num a, Num b, Limbs* quotient, uint8_t& quotientSign, Limbs
     const bool negB = IsNegative(b);
     limbs::DivMod(ReadMagnitude(a), divisor, quotient, remainder);
     if (!negA) {
-        quotientSign = negB ? kNegative : kNonNegative;
+        quotientSign = negB ? kSignNegative : kSignNonNegative;
         return;
     }
     if (!limbs::IsZero(remainder)) {
@@ -157,7 +151,7 @@ void EuclideanDivide(Num a, Num b, Limbs* quotient, uint8_t& quotientSign, Limbs
         remainder = limbs::SubtractDigits(divisor, remainder);
         limbs::Trim(remainder);
     }
-    quotientSign = negB ? kNonNegative : kNegative;
+    quotientSign = negB ? kSignNonNegative : kSignNegative;
 }
 
 } // namespace
@@ -169,9 +163,9 @@ void DecimalToNum(std::string_view text, Num& result)
         ++start;
     if (start == text.size())
         throw EConvertError(ConvertErrorMessage({}));
-    uint8_t sign = kNonNegative;
+    uint8_t sign = kSignNonNegative;
     if (text[start] == '-') {
-        sign = kNegative;
+        sign = kSignNegative;
         ++start;
     }
     std::string_view rest = text.substr(start);
@@ -286,14 +280,38 @@ TCompareResult CompareAbs(Num a, Num b)
     }
 }
 
+void AdjustLowestDigit(Num n, int32_t delta)
+{
+    assert(n->Digit + delta >= 0 && n->Digit + delta < static_cast<int32_t>(kBase));
+    n->Digit += delta;
+}
+
+size_t DecimalLength(Num n)
+{
+    const TDigitNode* top = TopOf(n);
+    while (top->Digit == 0 && top->Lower)
+        top = top->Lower;
+    size_t length = 1;
+    for (int32_t d = top->Digit; d >= 10; d /= 10)
+        ++length;
+    for (const TDigitNode* node = top->Lower; node; node = node->Lower)
+        length += 4;
+    return length;
+}
+
+size_t BinaryLength(Num n)
+{
+    return std::max<size_t>(montgomery::BitLength(montgomery::FromDigits(ReadDigits(n))), 1);
+}
+
 void NegateNum(Num n)
 {
-    n->Sign = n->Sign == kNegative ? kNonNegative : kNegative;
+    n->Sign = NegatedSign(n->Sign);
 }
 
 void AbsNum(Num n)
 {
-    n->Sign = kNonNegative;
+    n->Sign = kSignNonNegative;
 }
 
 void AddNum(Num a, Num b, Num& result)
@@ -305,8 +323,7 @@ void AddNum(Num a, Num b, Num& result)
 // a and b may even be the same number (the result is then a zero with a's sign).
 void SubNum(Num a, Num b, Num& result)
 {
-    const uint8_t negatedB = b->Sign == kNegative ? kNonNegative : kNegative;
-    result = AddSigned(a, a->Sign, b, negatedB);
+    result = AddSigned(a, a->Sign, b, NegatedSign(b->Sign));
 }
 
 void SubAbsInPlace(Num a, Num b)
@@ -340,7 +357,7 @@ void MulNum(Num a, Num b, Num& result)
     limbs::Multiply(x.data(), x.size(), y.data(), y.size(), product.data());
     if (product.back() == 0)
         product.pop_back();
-    const uint8_t sign = (a->Sign == kNegative) == (b->Sign == kNegative) ? kNonNegative : kNegative;
+    const uint8_t sign = IsNegative(a) == IsNegative(b) ? kSignNonNegative : kSignNegative;
     result = BuildNum(product, sign);
 }
 
@@ -351,7 +368,7 @@ void MulBySmallInPlace(Num n, int32_t k)
 {
     const bool negK = k < 0;
     const bool negN = IsNegative(n);
-    n->Sign = negK == negN ? kNonNegative : kNegative;
+    n->Sign = negK == negN ? kSignNonNegative : kSignNegative;
     const uint64_t factor = negK ? static_cast<uint64_t>(-static_cast<int64_t>(k)) : static_cast<uint64_t>(k);
     uint64_t carry = 0;
     TDigitNode* top = n;
@@ -362,7 +379,7 @@ void MulBySmallInPlace(Num n, int32_t k)
         top = node;
     }
     while (carry != 0) {
-        auto* node = new TDigitNode{kNonNegative, static_cast<int32_t>(carry % kBase), nullptr, top};
+        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(carry % kBase), nullptr, top};
         top->Higher = node;
         top = node;
         carry /= kBase;
@@ -382,7 +399,7 @@ void DivBySmall(Num n, Num& q, int32_t d, int32_t& r)
     Limbs digits = ReadDigits(n);
     const uint32_t remainder = limbs::DivSmallInPlace(digits, divisor);
     limbs::Trim(digits);
-    q = BuildNum(digits, kNonNegative);
+    q = BuildNum(digits, kSignNonNegative);
     r = static_cast<int32_t>(remainder);
 }
 
@@ -420,10 +437,10 @@ void DivModNum(Num a, Num b, Num& q, Num& r)
 {
     Limbs quotient;
     Limbs remainder;
-    uint8_t quotientSign = kNonNegative;
+    uint8_t quotientSign = kSignNonNegative;
     EuclideanDivide(a, b, &quotient, quotientSign, remainder);
     OwnedNum newQuotient(BuildNum(quotient, quotientSign));
-    OwnedNum newRemainder(BuildNum(remainder, kNonNegative));
+    OwnedNum newRemainder(BuildNum(remainder, kSignNonNegative));
     q = newQuotient.release();
     r = newRemainder.release();
 }
@@ -431,9 +448,9 @@ void DivModNum(Num a, Num b, Num& q, Num& r)
 void ModNum(Num a, Num b, Num& r)
 {
     Limbs remainder;
-    uint8_t unusedSign = kNonNegative;
+    uint8_t unusedSign = kSignNonNegative;
     EuclideanDivide(a, b, nullptr, unusedSign, remainder);
-    r = BuildNum(remainder, kNonNegative);
+    r = BuildNum(remainder, kSignNonNegative);
 }
 
 void SquareMod(Num a, Num m, Num& r)
@@ -467,15 +484,15 @@ void PowerMod(Num a, Num e, Num m, Num& r)
         throw EDivByZero();
 
     Limbs base;
-    uint8_t unusedSign = kNonNegative;
+    uint8_t unusedSign = kSignNonNegative;
     EuclideanDivide(a, m, nullptr, unusedSign, base);
     if (modulus[0] % 2 == 0 || (modulus.size() == 1 && modulus[0] == 1)) {
-        r = BuildNum(limbs::PowerMod(base, exponent, modulus), kNonNegative);
+        r = BuildNum(limbs::PowerMod(base, exponent, modulus), kSignNonNegative);
         return;
     }
     const montgomery::OddModulus odd(montgomery::FromDigits(modulus));
     const montgomery::Words power = odd.Power(montgomery::FromDigits(base), montgomery::FromDigits(exponent));
-    r = BuildNum(montgomery::ToDigits(power), kNonNegative);
+    r = BuildNum(montgomery::ToDigits(power), kSignNonNegative);
 }
 
 // Euclid by remainders. The result's sign is that of the number the loop ends
@@ -553,7 +570,7 @@ void NumToBinary(Num n, std::string& result)
 void BinaryToNum(std::string_view text, Num& result)
 {
     const Limbs digits = limbs::FromBinary(text);
-    result = BuildNum(digits, kNonNegative);
+    result = BuildNum(digits, kSignNonNegative);
 }
 
 } // namespace GInt

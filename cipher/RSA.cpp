@@ -17,6 +17,8 @@
 // takes everything after the first "111" as the line's bit string.
 #include "cipher/RSA.h"
 
+#include "bignum/montgomery.h"
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -106,22 +108,23 @@ std::string_view WithoutLeadingZeros(std::string_view bits)
     return first == std::string_view::npos ? std::string_view() : bits.substr(first);
 }
 
-// The number of binary digits of the modulus; refuses one too small to cut
-// blocks of at least one digit from.
-size_t BlockBits(Num modulus)
+// The binary digits of the modulus' magnitude; refuses a modulus too small to
+// cut blocks of at least one digit from.
+std::string ModulusBits(Num modulus)
 {
     std::string binary;
     GInt::NumToBinary(modulus, binary);
     if (binary.size() < 2)
         throw ECipherError("The key's modulus is too small: it must have at least two binary digits");
-    return binary.size();
+    return binary;
 }
 
 // Cuts `bits` (a multiple of `inBits` long) into blocks, raises each block to
 // `exponent` modulo `modulus`, and writes each result padded in front to a
-// multiple of `outBits` digits.
-std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
-                            Num modulus)
+// multiple of `outBits` digits. Each block makes a chain, as the reference for
+// the word path below; it serves an even modulus.
+std::string TransformBlocksOnChains(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
+                                    Num modulus)
 {
     std::string result;
     result.reserve(bits.size() / inBits * outBits);
@@ -134,6 +137,31 @@ std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits
         digits.clear();
         GInt::NumToBinary(power.get(), digits);
         result += PadFront(digits, outBits);
+    }
+    return result;
+}
+
+// The same transform for an odd modulus, from bit text straight to 64-bit
+// words and back, with the modulus prepared for Montgomery arithmetic once
+// per line. A block of k digits may reach the modulus (k is its length), never
+// twice it, so one subtraction brings it below.
+std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent, Num modulus,
+                            const std::string& modulusBits)
+{
+    namespace mont = GInt::montgomery;
+    if (modulusBits.back() != '1')
+        return TransformBlocksOnChains(bits, inBits, outBits, exponent, modulus);
+    const mont::OddModulus odd(mont::FromBits(modulusBits));
+    std::string exponentBits;
+    GInt::NumToBinary(exponent, exponentBits);
+    const mont::Words power = mont::FromBits(exponentBits);
+    std::string result;
+    result.reserve(bits.size() / inBits * outBits);
+    for (size_t start = 0; start < bits.size(); start += inBits) {
+        mont::Words block = mont::FromBits(bits.substr(start, inBits));
+        while (mont::Compare(block, odd.value()) >= 0)
+            mont::SubtractInPlace(block, odd.value());
+        mont::AppendBits(odd.Power(block, power), outBits, result);
     }
     return result;
 }
@@ -181,17 +209,19 @@ std::string BitsToText(std::string_view bits)
 
 std::string EncryptLine(std::string_view line, Num exponent, Num modulus)
 {
-    const size_t k = BlockBits(modulus);
+    const std::string modulusBits = ModulusBits(modulus);
+    const size_t k = modulusBits.size();
     const std::string plain = PadFront("111" + TextToBits(line), k - 1);
-    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulus);
+    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulus, modulusBits);
     return BitsToText(WithoutLeadingZeros(cipher));
 }
 
 std::string DecryptLine(std::string_view chunk, Num exponent, Num modulus)
 {
-    const size_t k = BlockBits(modulus);
+    const std::string modulusBits = ModulusBits(modulus);
+    const size_t k = modulusBits.size();
     const std::string cipher = PadFront(WithoutLeadingZeros(TextToBits(chunk)), k);
-    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulus);
+    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulus, modulusBits);
     const size_t marker = plain.find("111");
     if (marker == std::string::npos)
         throw ECipherError("The received line cannot be decrypted");
