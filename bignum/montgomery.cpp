@@ -98,6 +98,71 @@ void MultiplyReduce(Word* r, const Word* a, const Word* b, const Word* m, Word i
         std::copy(t, t + n, r);
 }
 
+// r := a * a * R^-1 mod m for a < m (SOS: the whole square first, then the
+// reduction). The square takes each product a[i] * a[j] (i < j) once, doubles
+// their sum and adds the squares a[i]^2: n(n+1)/2 multiplications instead of
+// n^2. The reduction then clears one low word per step with mu * m; the result
+// is below 2m, so one conditional subtraction ends it. r may be a. Scratch:
+// 2n + 1 words when N is 0.
+template <size_t N>
+void SquareReduce(Word* r, const Word* a, const Word* m, Word inverse, size_t dynamicCount, Word* scratch)
+{
+    constexpr bool fixed = N != 0;
+    const size_t n = fixed ? N : dynamicCount;
+    Word local[fixed ? 2 * N + 1 : 1];
+    Word* p = fixed ? local : scratch;
+    for (size_t k = 0; k < 2 * n + 1; ++k)
+        p[k] = 0;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        Word carry = 0;
+        for (size_t j = i + 1; j < n; ++j) {
+            const DoubleWord s = static_cast<DoubleWord>(a[i]) * a[j] + p[i + j] + carry;
+            p[i + j] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        p[i + n] = carry;
+    }
+    Word shifted = 0;
+    for (size_t k = 0; k < 2 * n; ++k) {
+        const Word word = p[k];
+        p[k] = word << 1 | shifted;
+        shifted = word >> (kWordBits - 1);
+    }
+    Word carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const DoubleWord s = static_cast<DoubleWord>(a[i]) * a[i] + p[2 * i] + carry;
+        p[2 * i] = static_cast<Word>(s);
+        const DoubleWord high = static_cast<DoubleWord>(p[2 * i + 1]) + static_cast<Word>(s >> kWordBits);
+        p[2 * i + 1] = static_cast<Word>(high);
+        carry = static_cast<Word>(high >> kWordBits);
+    }
+
+    // Each row's carry out of word i + n goes into word i + n + 1, which the
+    // next row adds its own carry to; after the last row it is word 2n.
+    Word extra = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Word mu = p[i] * inverse;
+        carry = 0;
+        for (size_t j = 0; j < n; ++j) {
+            const DoubleWord s = static_cast<DoubleWord>(mu) * m[j] + p[i + j] + carry;
+            p[i + j] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        const DoubleWord s = static_cast<DoubleWord>(p[i + n]) + carry + extra;
+        p[i + n] = static_cast<Word>(s);
+        extra = static_cast<Word>(s >> kWordBits);
+    }
+    const Word* t = p + n;
+    Word borrow = 0;
+    for (size_t j = 0; j < n; ++j) {
+        const DoubleWord d = static_cast<DoubleWord>(t[j]) - m[j] - borrow;
+        r[j] = static_cast<Word>(d);
+        borrow = static_cast<Word>(d >> kWordBits) & 1;
+    }
+    if (extra == 0 && borrow != 0)
+        std::copy(t, t + n, r);
+}
+
 // x := 2x mod m for x < m, over n words.
 void DoubleModulo(Word* x, const Word* m, size_t n)
 {
@@ -149,10 +214,11 @@ Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const
 {
     const size_t n = modulus.size();
     const Word* m = modulus.data();
-    std::vector<Word> scratch(N == 0 ? n + 2 : 0);
+    std::vector<Word> scratch(N == 0 ? 2 * n + 2 : 0);
     auto multiply = [&](Word* r, const Word* a, const Word* b) {
         MultiplyReduce<N>(r, a, b, m, inverse, n, scratch.data());
     };
+    auto square = [&](Word* r, const Word* a) { SquareReduce<N>(r, a, m, inverse, n, scratch.data()); };
 
     const size_t bits = BitLength(exponent);
     const size_t window = WindowBits(bits);
@@ -163,7 +229,7 @@ Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const
     std::copy(base.begin(), base.begin() + static_cast<ptrdiff_t>(std::min(base.size(), n)), word.begin());
     multiply(table.data(), word.data(), rSquared.data());
     if (tableSize > 1) {
-        multiply(word.data(), table.data(), table.data());
+        square(word.data(), table.data());
         for (size_t i = 1; i < tableSize; ++i)
             multiply(table.data() + i * n, table.data() + (i - 1) * n, word.data());
     }
@@ -174,7 +240,7 @@ Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const
     while (top > 0) {
         const size_t high = top - 1;
         if (!BitAt(exponent, high)) {
-            multiply(acc.data(), acc.data(), acc.data());
+            square(acc.data(), acc.data());
             top = high;
             continue;
         }
@@ -187,7 +253,7 @@ Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const
         const Word* odd = table.data() + (value >> 1) * n;
         if (started) {
             for (size_t k = low; k <= high; ++k)
-                multiply(acc.data(), acc.data(), acc.data());
+                square(acc.data(), acc.data());
             multiply(acc.data(), acc.data(), odd);
         } else {
             std::copy(odd, odd + n, acc.begin());
@@ -347,9 +413,9 @@ OddModulus::OddModulus(Words modulus) : modulus_(std::move(modulus))
     r[(bits - 1) / kWordBits] = Word{1} << ((bits - 1) % kWordBits);
     for (size_t step = bits - 1; step < n * kWordBits + n; ++step)
         DoubleModulo(r, m, n);
-    std::vector<Word> scratch(n + 2);
+    std::vector<Word> scratch(2 * n + 2);
     for (int step = 0; step < 6; ++step)
-        MultiplyReduce<0>(r, r, r, m, inverse_, n, scratch.data());
+        SquareReduce<0>(r, r, m, inverse_, n, scratch.data());
 }
 
 Words OddModulus::Power(const Words& base, const Words& exponent) const
