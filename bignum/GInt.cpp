@@ -467,11 +467,12 @@ void MulMod(Num a, Num b, Num m, Num& r)
     ModNum(product.get(), m, r);
 }
 
-// A zero exponent gives 1 without any reduction, whatever m is. Otherwise the
-// base is reduced to its Euclidean remainder (so negative bases and bases
-// above |m| land in 0..|m|-1) and the power runs on arrays: Montgomery
-// multiplication on 64-bit words for an odd |m| > 1, square-and-multiply on
-// packed decimal digits for an even one or 1. Only the result becomes a chain.
+// A zero exponent gives 1 without any reduction, whatever m is; |m| = 1 gives
+// 0. Otherwise the base is reduced to its Euclidean remainder (so negative
+// bases and bases above |m| land in 0..|m|-1) and the power runs on 64-bit
+// words: Montgomery multiplication for an odd |m|, and for an even one the
+// same joined with the power modulo m's factor 2^t. Only the result becomes a
+// chain.
 void PowerMod(Num a, Num e, Num m, Num& r)
 {
     const Limbs exponent = ReadMagnitude(e);
@@ -486,12 +487,16 @@ void PowerMod(Num a, Num e, Num m, Num& r)
     Limbs base;
     uint8_t unusedSign = kSignNonNegative;
     EuclideanDivide(a, m, nullptr, unusedSign, base);
-    if (modulus[0] % 2 == 0 || (modulus.size() == 1 && modulus[0] == 1)) {
-        r = BuildNum(limbs::PowerMod(base, exponent, modulus), kSignNonNegative);
+    if (modulus.size() == 1 && modulus[0] == 1) {
+        r = NewSmall(0);
         return;
     }
-    const montgomery::OddModulus odd(montgomery::FromDigits(modulus));
-    const montgomery::Words power = odd.Power(montgomery::FromDigits(base), montgomery::FromDigits(exponent));
+    const montgomery::Words words = montgomery::FromDigits(modulus);
+    const montgomery::Words baseWords = montgomery::FromDigits(base);
+    const montgomery::Words exponentWords = montgomery::FromDigits(exponent);
+    const montgomery::Words power = modulus[0] % 2 == 0
+        ? montgomery::PowerEvenModulus(baseWords, exponentWords, words)
+        : montgomery::OddModulus(words).Power(baseWords, exponentWords);
     r = BuildNum(montgomery::ToDigits(power), kSignNonNegative);
 }
 

@@ -271,6 +271,74 @@ Words PowerWith(const Words& modulus, Word inverse, const Words& rSquared, const
     return result;
 }
 
+// r[0..w) := the low w words of a[0..w) * b[0..w); r may be a or b.
+void MultiplyLow(Word* r, const Word* a, const Word* b, size_t w, std::vector<Word>& scratch)
+{
+    scratch.assign(w, 0);
+    for (size_t i = 0; i < w; ++i) {
+        Word carry = 0;
+        for (size_t j = 0; i + j < w; ++j) {
+            const DoubleWord s = static_cast<DoubleWord>(a[i]) * b[j] + scratch[i + j] + carry;
+            scratch[i + j] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+    }
+    std::copy(scratch.begin(), scratch.end(), r);
+}
+
+// Clears every bit of x from position `bits` up.
+void KeepLowBits(Words& x, size_t bits)
+{
+    x.resize((bits + kWordBits - 1) / kWordBits, 0);
+    if (bits % kWordBits != 0)
+        x.back() &= (Word{1} << (bits % kWordBits)) - 1;
+}
+
+// base^exponent mod 2^bits by left-to-right square-and-multiply on products
+// cut to `bits` bits; bits >= 1, exponent not zero.
+Words PowerModuloPowerOfTwo(Words base, const Words& exponent, size_t bits)
+{
+    KeepLowBits(base, bits);
+    const size_t w = base.size();
+    std::vector<Word> scratch;
+    Words result = base;
+    for (size_t position = BitLength(exponent) - 1; position-- > 0;) {
+        MultiplyLow(result.data(), result.data(), result.data(), w, scratch);
+        if (BitAt(exponent, position))
+            MultiplyLow(result.data(), result.data(), base.data(), w, scratch);
+    }
+    KeepLowBits(result, bits);
+    return result;
+}
+
+// q^-1 mod 2^bits for odd q: Newton's iteration x := x(2 - qx), which doubles
+// the number of correct low bits, from the inverse of q's lowest word.
+Words InverseModuloPowerOfTwo(Words q, size_t bits)
+{
+    KeepLowBits(q, bits);
+    const size_t w = q.size();
+    Word x0 = q[0];
+    for (int step = 0; step < 5; ++step)
+        x0 *= 2 - q[0] * x0;
+    Words x(w, 0);
+    x[0] = x0;
+    std::vector<Word> scratch;
+    Words y(w);
+    for (size_t correct = kWordBits; correct < w * kWordBits; correct *= 2) {
+        MultiplyLow(y.data(), q.data(), x.data(), w, scratch);
+        // y := 2 - y modulo 2^(64w), which is ~y + 3.
+        Word carry = 3;
+        for (Word& word : y) {
+            const DoubleWord s = static_cast<DoubleWord>(~word) + carry;
+            word = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        MultiplyLow(x.data(), x.data(), y.data(), w, scratch);
+    }
+    KeepLowBits(x, bits);
+    return x;
+}
+
 template <size_t... Ns>
 Words PowerDispatch(std::index_sequence<Ns...>, const Words& modulus, Word inverse, const Words& rSquared,
                     const Words& base, const Words& exponent)
@@ -424,6 +492,64 @@ Words OddModulus::Power(const Words& base, const Words& exponent) const
         return Words{1};
     return PowerDispatch(std::make_index_sequence<kLargestFixed + 1>(), modulus_, inverse_, rSquared_, base,
                          exponent);
+}
+
+Words PowerEvenModulus(const Words& base, const Words& exponent, const Words& modulus)
+{
+    if (BitLength(exponent) == 0)
+        return Words{1};
+    size_t twos = 0;
+    while (!BitAt(modulus, twos))
+        ++twos;
+    Words odd(modulus.size(), 0);
+    for (size_t position = twos; position < BitLength(modulus); ++position)
+        if (BitAt(modulus, position))
+            odd[(position - twos) / kWordBits] |= Word{1} << ((position - twos) % kWordBits);
+    TrimWords(odd);
+
+    Words low = PowerModuloPowerOfTwo(base, exponent, twos);
+    if (odd.size() == 1 && odd[0] == 1) {
+        TrimWords(low);
+        return low;
+    }
+    limbs::Limbs reducedDigits;
+    limbs::DivMod(ToDigits(base), ToDigits(odd), nullptr, reducedDigits);
+    const Words high = OddModulus(odd).Power(FromDigits(reducedDigits), exponent);
+
+    // x = high + odd * h with h = (low - high) * odd^-1 mod 2^twos, so that
+    // x = high (mod odd), x = low (mod 2^twos) and x < odd * 2^twos.
+    Words difference = low;
+    Word borrow = 0;
+    for (size_t i = 0; i < difference.size(); ++i) {
+        const DoubleWord d = static_cast<DoubleWord>(difference[i]) - (i < high.size() ? high[i] : 0) - borrow;
+        difference[i] = static_cast<Word>(d);
+        borrow = static_cast<Word>(d >> kWordBits) & 1;
+    }
+    KeepLowBits(difference, twos);
+    const Words inverse = InverseModuloPowerOfTwo(odd, twos);
+    std::vector<Word> scratch;
+    Words h(difference.size());
+    MultiplyLow(h.data(), difference.data(), inverse.data(), h.size(), scratch);
+    KeepLowBits(h, twos);
+
+    Words x(odd.size() + h.size() + 1, 0);
+    for (size_t i = 0; i < odd.size(); ++i) {
+        Word carry = 0;
+        for (size_t j = 0; j < h.size(); ++j) {
+            const DoubleWord s = static_cast<DoubleWord>(odd[i]) * h[j] + x[i + j] + carry;
+            x[i + j] = static_cast<Word>(s);
+            carry = static_cast<Word>(s >> kWordBits);
+        }
+        x[i + h.size()] = carry;
+    }
+    Word carry = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const DoubleWord s = static_cast<DoubleWord>(x[i]) + (i < high.size() ? high[i] : 0) + carry;
+        x[i] = static_cast<Word>(s);
+        carry = static_cast<Word>(s >> kWordBits);
+    }
+    TrimWords(x);
+    return x;
 }
 
 } // namespace GInt::montgomery

@@ -69,4 +69,11 @@ private:
     Words rSquared_;      // R^2 mod m, n words
 };
 
+// base^exponent mod m for an even m >= 2 and base < m; 1 for a zero exponent.
+// With m = 2^t * q, q odd, the power modulo 2^t (square-and-multiply on
+// products cut to t bits) and the power modulo q (OddModulus, when q > 1) are
+// joined by the Chinese remainder theorem: x = x_q + q * ((x_2 - x_q) * q^-1
+// mod 2^t), where q^-1 mod 2^t comes from Newton's iteration.
+Words PowerEvenModulus(const Words& base, const Words& exponent, const Words& modulus);
+
 } // namespace GInt::montgomery

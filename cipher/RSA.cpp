@@ -21,13 +21,13 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 
 namespace RSA {
 
 namespace {
 
 using GInt::Num;
-using GInt::OwnedNum;
 
 constexpr std::array<uint8_t, 256> MakeSubstitution()
 {
@@ -121,37 +121,18 @@ std::string ModulusBits(Num modulus)
 
 // Cuts `bits` (a multiple of `inBits` long) into blocks, raises each block to
 // `exponent` modulo `modulus`, and writes each result padded in front to a
-// multiple of `outBits` digits. Each block makes a chain, as the reference for
-// the word path below; it serves an even modulus.
-std::string TransformBlocksOnChains(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
-                                    Num modulus)
-{
-    std::string result;
-    result.reserve(bits.size() / inBits * outBits);
-    std::string digits;
-    for (size_t start = 0; start < bits.size(); start += inBits) {
-        OwnedNum block;
-        GInt::BinaryToNum(WithoutLeadingZeros(bits.substr(start, inBits)), block.out());
-        OwnedNum power;
-        GInt::PowerMod(block.get(), exponent, modulus, power.out());
-        digits.clear();
-        GInt::NumToBinary(power.get(), digits);
-        result += PadFront(digits, outBits);
-    }
-    return result;
-}
-
-// The same transform for an odd modulus, from bit text straight to 64-bit
-// words and back, with the modulus prepared for Montgomery arithmetic once
+// multiple of `outBits` digits. Blocks go from bit text straight to 64-bit
+// words and back; an odd modulus is prepared for Montgomery arithmetic once
 // per line. A block of k digits may reach the modulus (k is its length), never
 // twice it, so one subtraction brings it below.
-std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent, Num modulus,
+std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
                             const std::string& modulusBits)
 {
     namespace mont = GInt::montgomery;
-    if (modulusBits.back() != '1')
-        return TransformBlocksOnChains(bits, inBits, outBits, exponent, modulus);
-    const mont::OddModulus odd(mont::FromBits(modulusBits));
+    const mont::Words modulus = mont::FromBits(modulusBits);
+    std::optional<mont::OddModulus> odd;
+    if (modulusBits.back() == '1')
+        odd.emplace(modulus);
     std::string exponentBits;
     GInt::NumToBinary(exponent, exponentBits);
     const mont::Words power = mont::FromBits(exponentBits);
@@ -159,9 +140,10 @@ std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits
     result.reserve(bits.size() / inBits * outBits);
     for (size_t start = 0; start < bits.size(); start += inBits) {
         mont::Words block = mont::FromBits(bits.substr(start, inBits));
-        while (mont::Compare(block, odd.value()) >= 0)
-            mont::SubtractInPlace(block, odd.value());
-        mont::AppendBits(odd.Power(block, power), outBits, result);
+        while (mont::Compare(block, modulus) >= 0)
+            mont::SubtractInPlace(block, modulus);
+        mont::AppendBits(odd ? odd->Power(block, power) : mont::PowerEvenModulus(block, power, modulus), outBits,
+                         result);
     }
     return result;
 }
@@ -212,7 +194,7 @@ std::string EncryptLine(std::string_view line, Num exponent, Num modulus)
     const std::string modulusBits = ModulusBits(modulus);
     const size_t k = modulusBits.size();
     const std::string plain = PadFront("111" + TextToBits(line), k - 1);
-    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulus, modulusBits);
+    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulusBits);
     return BitsToText(WithoutLeadingZeros(cipher));
 }
 
@@ -221,7 +203,7 @@ std::string DecryptLine(std::string_view chunk, Num exponent, Num modulus)
     const std::string modulusBits = ModulusBits(modulus);
     const size_t k = modulusBits.size();
     const std::string cipher = PadFront(WithoutLeadingZeros(TextToBits(chunk)), k);
-    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulus, modulusBits);
+    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulusBits);
     const size_t marker = plain.find("111");
     if (marker == std::string::npos)
         throw ECipherError("The received line cannot be decrypted");
