@@ -451,5 +451,25 @@ TEST(GIntProperty, PowerModMatchesRepeatedMulMod)
     }
 }
 
+// The named conventions agree with the conversions: the lengths with the
+// texts NumToDecimal and NumToBinary write, the sign test with the minus sign.
+TEST(GIntProperty, LengthsAndSignMatchTheTexts)
+{
+    Random random;
+    for (int i = 0; i < kRounds / 3; ++i) {
+        OwnedNum n = Make(random.Below(8) == 0 ? std::string(random.Below(2) ? "-0" : "0") : LongText(random, 80));
+        const std::string context = Text(n.get());
+        std::string decimal, binary;
+        NumToDecimal(decimal, n.get());
+        NumToBinary(n.get(), binary);
+        EXPECT_EQ(IsNegative(n.get()), decimal.front() == '-') << context;
+        EXPECT_EQ(DecimalLength(n.get()), decimal.size() - (decimal.front() == '-' ? 1 : 0)) << context;
+        EXPECT_EQ(BinaryLength(n.get()), binary.size()) << context;
+        const uint8_t sign = n.get()->Sign;
+        NegateNum(n.get());
+        EXPECT_EQ(n.get()->Sign, NegatedSign(sign)) << context;
+    }
+}
+
 } // namespace
 } // namespace gint_test
