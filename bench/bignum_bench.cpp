@@ -2,7 +2,7 @@
 // line cipher: modular power at RSA size, long division and multiplication.
 // GMP's mpz_powm runs on the same operands in the same run as the yardstick.
 #include "bignum/GInt.h"
-#include "bignum/montgomery.h"
+#include "bignum/words.h"
 
 #include <benchmark/benchmark.h>
 #include <gmp.h>
@@ -111,7 +111,7 @@ void BM_DigitsToWords1024(benchmark::State& state)
     for (GInt::TDigitNode* node = n.get(); node; node = node->Higher)
         digits.push_back(static_cast<uint32_t>(node->Digit));
     for (auto _ : state)
-        benchmark::DoNotOptimize(GInt::montgomery::FromDigits(digits));
+        benchmark::DoNotOptimize(GInt::words::FromDigits(digits));
 }
 BENCHMARK(BM_DigitsToWords1024)->Unit(benchmark::kMicrosecond);
 
@@ -120,9 +120,9 @@ void BM_WordsToDigits1024(benchmark::State& state)
     const OwnedNum n = RandomBits(1024, 5);
     std::string bits;
     GInt::NumToBinary(n.get(), bits);
-    const GInt::montgomery::Words words = GInt::montgomery::FromBits(bits);
+    const GInt::words::Words words = GInt::words::FromBits(bits);
     for (auto _ : state)
-        benchmark::DoNotOptimize(GInt::montgomery::ToDigits(words));
+        benchmark::DoNotOptimize(GInt::words::ToDigits(words));
 }
 BENCHMARK(BM_WordsToDigits1024)->Unit(benchmark::kMicrosecond);
 

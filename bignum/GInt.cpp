@@ -2,6 +2,7 @@
 
 #include "bignum/limbs.h"
 #include "bignum/montgomery.h"
+#include "bignum/words.h"
 
 #include <algorithm>
 #include <cassert>
@@ -301,7 +302,7 @@ size_t DecimalLength(Num n)
 
 size_t BinaryLength(Num n)
 {
-    return std::max<size_t>(montgomery::BitLength(montgomery::FromDigits(ReadDigits(n))), 1);
+    return std::max<size_t>(words::BitLength(words::FromDigits(ReadDigits(n))), 1);
 }
 
 void NegateNum(Num n)
@@ -491,13 +492,13 @@ void PowerMod(Num a, Num e, Num m, Num& r)
         r = NewSmall(0);
         return;
     }
-    const montgomery::Words words = montgomery::FromDigits(modulus);
-    const montgomery::Words baseWords = montgomery::FromDigits(base);
-    const montgomery::Words exponentWords = montgomery::FromDigits(exponent);
-    const montgomery::Words power = modulus[0] % 2 == 0
-        ? montgomery::PowerEvenModulus(baseWords, exponentWords, words)
-        : montgomery::OddModulus(words).Power(baseWords, exponentWords);
-    r = BuildNum(montgomery::ToDigits(power), kSignNonNegative);
+    const words::Words modulusWords = words::FromDigits(modulus);
+    const words::Words baseWords = words::FromDigits(base);
+    const words::Words exponentWords = words::FromDigits(exponent);
+    const words::Words power = modulus[0] % 2 == 0
+        ? montgomery::PowerEvenModulus(baseWords, exponentWords, modulusWords)
+        : montgomery::OddModulus(modulusWords).Power(baseWords, exponentWords);
+    r = BuildNum(words::ToDigits(power), kSignNonNegative);
 }
 
 // Euclid by remainders. The result's sign is that of the number the loop ends

@@ -18,6 +18,7 @@
 #include "cipher/RSA.h"
 
 #include "bignum/montgomery.h"
+#include "bignum/words.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -129,21 +130,22 @@ std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits
                             const std::string& modulusBits)
 {
     namespace mont = GInt::montgomery;
-    const mont::Words modulus = mont::FromBits(modulusBits);
+    namespace words = GInt::words;
+    const words::Words modulus = words::FromBits(modulusBits);
     std::optional<mont::OddModulus> odd;
     if (modulusBits.back() == '1')
         odd.emplace(modulus);
     std::string exponentBits;
     GInt::NumToBinary(exponent, exponentBits);
-    const mont::Words power = mont::FromBits(exponentBits);
+    const words::Words power = words::FromBits(exponentBits);
     std::string result;
     result.reserve(bits.size() / inBits * outBits);
     for (size_t start = 0; start < bits.size(); start += inBits) {
-        mont::Words block = mont::FromBits(bits.substr(start, inBits));
-        while (mont::Compare(block, modulus) >= 0)
-            mont::SubtractInPlace(block, modulus);
-        mont::AppendBits(odd ? odd->Power(block, power) : mont::PowerEvenModulus(block, power, modulus), outBits,
-                         result);
+        words::Words block = words::FromBits(bits.substr(start, inBits));
+        while (words::Compare(block, modulus) >= 0)
+            words::SubtractInPlace(block, modulus);
+        words::AppendBits(odd ? odd->Power(block, power) : mont::PowerEvenModulus(block, power, modulus), outBits,
+                          result);
     }
     return result;
 }
