@@ -1,7 +1,7 @@
 #include "bignum/GInt.h"
 
+#include "bignum/gint_p.h"
 #include "bignum/limbs.h"
-#include "bignum/montgomery.h"
 #include "bignum/words.h"
 
 #include <algorithm>
@@ -11,60 +11,12 @@
 
 namespace GInt {
 
+using limbs::Limbs;
+using namespace detail;
+
 namespace {
 
-using Limbs = limbs::Limbs;
 constexpr uint32_t kBase = limbs::kBase;
-
-
-// Builds a fresh chain holding digits[0..count) (least significant first,
-// count >= 1) with the given sign. The chain is released again if an
-// allocation fails half-way.
-Num BuildNum(const uint32_t* digits, size_t count, uint8_t sign)
-{
-    OwnedNum owner(new TDigitNode{sign, static_cast<int32_t>(digits[0]), nullptr, nullptr});
-    TDigitNode* top = owner.get();
-    for (size_t i = 1; i < count; ++i) {
-        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
-        top->Higher = node;
-        top = node;
-    }
-    return owner.release();
-}
-
-Num BuildNum(const Limbs& digits, uint8_t sign)
-{
-    return BuildNum(digits.data(), digits.size(), sign);
-}
-
-Num NewSmall(uint32_t value, uint8_t sign = kSignNonNegative)
-{
-    return BuildNum(&value, 1, sign);
-}
-
-// The digits of n exactly as stored, zero top nodes included.
-Limbs ReadDigits(Num n)
-{
-    Limbs digits;
-    for (const TDigitNode* node = n; node; node = node->Higher)
-        digits.push_back(static_cast<uint32_t>(node->Digit));
-    return digits;
-}
-
-// The magnitude of n with zero top nodes dropped.
-Limbs ReadMagnitude(Num n)
-{
-    Limbs digits = ReadDigits(n);
-    limbs::Trim(digits);
-    return digits;
-}
-
-TDigitNode* TopOf(Num n)
-{
-    while (n->Higher)
-        n = n->Higher;
-    return n;
-}
 
 // Releases zero top nodes until the top digit is non-zero or only the bottom
 // node is left.
@@ -77,11 +29,6 @@ void TrimChain(Num n)
         delete top;
         top = below;
     }
-}
-
-bool IsZeroNum(Num n)
-{
-    return n->Higher == nullptr && n->Digit == 0;
 }
 
 std::string ConvertErrorMessage(std::string_view text)
@@ -130,6 +77,64 @@ bool AcceptSmallDivisor(int32_t d, uint32_t& divisor)
     return true;
 }
 
+} // namespace
+
+namespace detail {
+
+// Builds a fresh chain holding digits[0..count) (least significant first,
+// count >= 1) with the given sign. The chain is released again if an
+// allocation fails half-way.
+Num BuildNum(const uint32_t* digits, size_t count, uint8_t sign)
+{
+    OwnedNum owner(new TDigitNode{sign, static_cast<int32_t>(digits[0]), nullptr, nullptr});
+    TDigitNode* top = owner.get();
+    for (size_t i = 1; i < count; ++i) {
+        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
+        top->Higher = node;
+        top = node;
+    }
+    return owner.release();
+}
+
+Num BuildNum(const Limbs& digits, uint8_t sign)
+{
+    return BuildNum(digits.data(), digits.size(), sign);
+}
+
+Num NewSmall(uint32_t value, uint8_t sign)
+{
+    return BuildNum(&value, 1, sign);
+}
+
+// The digits of n exactly as stored, zero top nodes included.
+Limbs ReadDigits(Num n)
+{
+    Limbs digits;
+    for (const TDigitNode* node = n; node; node = node->Higher)
+        digits.push_back(static_cast<uint32_t>(node->Digit));
+    return digits;
+}
+
+// The magnitude of n with zero top nodes dropped.
+Limbs ReadMagnitude(Num n)
+{
+    Limbs digits = ReadDigits(n);
+    limbs::Trim(digits);
+    return digits;
+}
+
+TDigitNode* TopOf(Num n)
+{
+    while (n->Higher)
+        n = n->Higher;
+    return n;
+}
+
+bool IsZeroNum(Num n)
+{
+    return n->Higher == nullptr && n->Digit == 0;
+}
+
 // Quotient and remainder of the magnitudes of a by b, and the signs of
 // Euclidean division: 0 <= r < |b|, q rounded so that a = q*b + r. The
 // quotient of a non-negative a carries b's sign (a zero quotient included);
@@ -155,7 +160,7 @@ void EuclideanDivide(Num a, Num b, Limbs* quotient, uint8_t& quotientSign, Limbs
     quotientSign = negB ? kSignNonNegative : kSignNegative;
 }
 
-} // namespace
+} // namespace detail
 
 void DecimalToNum(std::string_view text, Num& result)
 {
@@ -452,120 +457,6 @@ void ModNum(Num a, Num b, Num& r)
     uint8_t unusedSign = kSignNonNegative;
     EuclideanDivide(a, b, nullptr, unusedSign, remainder);
     r = BuildNum(remainder, kSignNonNegative);
-}
-
-void SquareMod(Num a, Num m, Num& r)
-{
-    OwnedNum square;
-    SquareNum(a, square.out());
-    ModNum(square.get(), m, r);
-}
-
-void MulMod(Num a, Num b, Num m, Num& r)
-{
-    OwnedNum product;
-    MulNum(a, b, product.out());
-    ModNum(product.get(), m, r);
-}
-
-// A zero exponent gives 1 without any reduction, whatever m is; |m| = 1 gives
-// 0. Otherwise the base is reduced to its Euclidean remainder (so negative
-// bases and bases above |m| land in 0..|m|-1) and the power runs on 64-bit
-// words: Montgomery multiplication for an odd |m|, and for an even one the
-// same joined with the power modulo m's factor 2^t. Only the result becomes a
-// chain.
-void PowerMod(Num a, Num e, Num m, Num& r)
-{
-    const Limbs exponent = ReadMagnitude(e);
-    if (limbs::IsZero(exponent)) {
-        r = NewSmall(1);
-        return;
-    }
-    const Limbs modulus = ReadMagnitude(m);
-    if (limbs::IsZero(modulus))
-        throw EDivByZero();
-
-    Limbs base;
-    uint8_t unusedSign = kSignNonNegative;
-    EuclideanDivide(a, m, nullptr, unusedSign, base);
-    if (modulus.size() == 1 && modulus[0] == 1) {
-        r = NewSmall(0);
-        return;
-    }
-    const words::Words modulusWords = words::FromDigits(modulus);
-    const words::Words baseWords = words::FromDigits(base);
-    const words::Words exponentWords = words::FromDigits(exponent);
-    const words::Words power = modulus[0] % 2 == 0
-        ? montgomery::PowerEvenModulus(baseWords, exponentWords, modulusWords)
-        : montgomery::OddModulus(modulusWords).Power(baseWords, exponentWords);
-    r = BuildNum(words::ToDigits(power), kSignNonNegative);
-}
-
-// Euclid by remainders. The result's sign is that of the number the loop ends
-// on: a copy of a for equal magnitudes, the larger operand when the smaller is
-// zero, the smaller when it divides the larger, else a (non-negative) remainder.
-void GcdNum(Num a, Num b, Num& g)
-{
-    const TCompareResult order = CompareAbs(a, b);
-    if (order == crEqual) {
-        CopyNum(a, g);
-        return;
-    }
-    if (order == crLess)
-        std::swap(a, b);
-    OwnedNum x;
-    OwnedNum y;
-    CopyNum(a, x.out());
-    CopyNum(b, y.out());
-    while (!IsZeroNum(y.get())) {
-        OwnedNum t;
-        ModNum(x.get(), y.get(), t.out());
-        x = std::move(y);
-        y = std::move(t);
-    }
-    g = x.release();
-}
-
-// Extended Euclid keeping only the coefficient of a: r0 = x*a and r1 = t1*a
-// (mod m) throughout. x is written only when an inverse exists. When the
-// sequence ends on -1 (a = -1 and |m| > 1, or a itself a unit), the coefficient
-// is negated so that a*x = +1 (mod m).
-void InverseMod(Num a, Num m, Num& x)
-{
-    OwnedNum gcd;
-    GcdNum(a, m, gcd.out());
-    const Limbs gcdMagnitude = ReadMagnitude(gcd.get());
-    if (gcdMagnitude.size() != 1 || gcdMagnitude[0] != 1)
-        return;
-
-    OwnedNum r0;
-    OwnedNum r1;
-    CopyNum(m, r0.out());
-    CopyNum(a, r1.out());
-    OwnedNum older(NewSmall(0));
-    OwnedNum newer(NewSmall(1));
-    do {
-        OwnedNum q;
-        OwnedNum rest;
-        DivModNum(r0.get(), r1.get(), q.out(), rest.out());
-        r0 = std::move(r1);
-        r1 = std::move(rest);
-        OwnedNum product;
-        MulNum(newer.get(), q.get(), product.out());
-        OwnedNum next;
-        SubNum(older.get(), product.get(), next.out());
-        older = std::move(newer);
-        newer = std::move(next);
-    } while (!IsZeroNum(r1.get()));
-
-    if (IsNegative(r0.get()))
-        NegateNum(older.get());
-    if (IsNegative(older.get())) {
-        OwnedNum lifted;
-        AddNum(m, older.get(), lifted.out());
-        older = std::move(lifted);
-    }
-    x = older.release();
 }
 
 void NumToBinary(Num n, std::string& result)
