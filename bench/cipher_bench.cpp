@@ -1,11 +1,14 @@
-// Line encryption and decryption under fixed keys.
+// Line encryption and decryption under fixed keys, and under the largest key a
+// hostile peer can send, with GMP doing the same modular powers as yardstick.
 #include "cipher/RSA.h"
 #include "primes/KeyPair.h"
 #include "primes/PrimeGeneration.h"
 #include "primes/keypair_p.h"
 
 #include <benchmark/benchmark.h>
+#include <gmp.h>
 
+#include <optional>
 #include <random>
 #include <string>
 
@@ -83,5 +86,70 @@ void BM_DecryptLine_16KiB_195Bit(benchmark::State& state)
     state.counters["chunk_bytes"] = static_cast<double>(chunk.size());
 }
 BENCHMARK(BM_DecryptLine_16KiB_195Bit)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A hostile key: a 1,024-bit modulus (odd, or even when asked) and the
+// exponent two below it; both come from a fixed seed.
+struct HostileKey {
+    explicit HostileKey(bool even)
+    {
+        std::mt19937 random(1024);
+        std::string bits = "1";
+        for (int i = 1; i < 1023; ++i)
+            bits.push_back(random() & 1 ? '1' : '0');
+        bits.push_back(even ? '0' : '1');
+        GInt::BinaryToNum(bits, modulus.out());
+        const GInt::OwnedNum two = [] {
+            GInt::OwnedNum n;
+            GInt::DecimalToNum("2", n.out());
+            return n;
+        }();
+        GInt::SubNum(modulus.get(), two.get(), exponent.out());
+    }
+    GInt::OwnedNum modulus, exponent;
+};
+
+// 16 KiB of random bytes: 128 blocks of 1,024 binary digits under the hostile key.
+void BM_DecryptLine_16KiB_Hostile1024(benchmark::State& state)
+{
+    const HostileKey key(state.range(0) != 0);
+    const std::string chunk = RandomLine(16384);
+    for (auto _ : state) {
+        std::optional<std::string> line;
+        try {
+            line = RSA::DecryptLine(chunk, key.exponent.get(), key.modulus.get());
+        } catch (const RSA::ECipherError&) {
+        }
+        benchmark::DoNotOptimize(line);
+    }
+}
+BENCHMARK(BM_DecryptLine_16KiB_Hostile1024)->ArgName("even")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// GMP's share of the same work: the 128 modular powers alone.
+void BM_GmpPowm_128Blocks_Hostile1024(benchmark::State& state)
+{
+    const HostileKey key(false);
+    std::string text;
+    mpz_t m, e, block, r;
+    GInt::NumToDecimal(text, key.modulus.get());
+    mpz_init_set_str(m, text.c_str(), 10);
+    GInt::NumToDecimal(text, key.exponent.get());
+    mpz_init_set_str(e, text.c_str(), 10);
+    mpz_init(block);
+    mpz_init(r);
+    const std::string chunk = RandomLine(16384);
+    for (auto _ : state) {
+        for (size_t start = 0; start < chunk.size(); start += 128) {
+            mpz_import(block, 128, 1, 1, 0, 0, chunk.data() + start);
+            mpz_mod(block, block, m);
+            mpz_powm(r, block, e, m);
+        }
+        benchmark::DoNotOptimize(r[0]._mp_d);
+    }
+    mpz_clear(m);
+    mpz_clear(e);
+    mpz_clear(block);
+    mpz_clear(r);
+}
+BENCHMARK(BM_GmpPowm_128Blocks_Hostile1024)->Unit(benchmark::kMillisecond);
 
 } // namespace

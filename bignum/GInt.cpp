@@ -1,25 +1,85 @@
 #include "bignum/GInt.h"
 
+#include "bignum/gint_p.h"
 #include "bignum/limbs.h"
+#include "bignum/words.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <new>
 
 namespace GInt {
 
+using limbs::Limbs;
+using namespace detail;
+
 namespace {
 
-using Limbs = limbs::Limbs;
 constexpr uint32_t kBase = limbs::kBase;
 
-constexpr uint8_t kNonNegative = 1;
-constexpr uint8_t kNegative = 0;
-
-bool IsNegative(Num n)
+// Releases zero top nodes until the top digit is non-zero or only the bottom
+// node is left.
+void TrimChain(Num n)
 {
-    return n->Sign == kNegative;
+    TDigitNode* top = TopOf(n);
+    while (top->Digit == 0 && top->Lower) {
+        TDigitNode* below = top->Lower;
+        below->Higher = nullptr;
+        delete top;
+        top = below;
+    }
 }
+
+std::string ConvertErrorMessage(std::string_view text)
+{
+    std::string message = "'";
+    message.append(text);
+    message.append("' is not a valid integer value");
+    return message;
+}
+
+// Signed addition in the representation of AddNum: equal signs add the
+// magnitudes; different signs subtract the smaller magnitude (by node count
+// first, as CompareAbs orders them) from the larger, whose sign the result
+// takes (a's sign when the magnitudes are equal). Zero top nodes of the
+// difference are dropped, those of a sum are kept.
+Num AddSigned(Num a, uint8_t signA, Num b, uint8_t signB)
+{
+    Limbs x = ReadDigits(a);
+    Limbs y = ReadDigits(b);
+    const bool negA = signA == kSignNegative;
+    const bool negB = signB == kSignNegative;
+    if (negA == negB) {
+        Limbs sum = limbs::AddDigits(x, y);
+        return BuildNum(sum, signA);
+    }
+    uint8_t sign = signA;
+    if (limbs::CompareByLength(x, y) < 0) {
+        std::swap(x, y);
+        sign = signB;
+    }
+    Limbs difference = limbs::SubtractDigits(x, y);
+    limbs::Trim(difference);
+    return BuildNum(difference, sign);
+}
+
+// Checks a small divisor: false when |d| >= 10000 (the operation then does
+// nothing at all), EDivByZero for 0. A negative divisor divides by its
+// magnitude, so quotient and remainder are those of |n| / |d|.
+bool AcceptSmallDivisor(int32_t d, uint32_t& divisor)
+{
+    if (d / 10000 != 0)
+        return false;
+    if (d == 0)
+        throw EDivByZero();
+    divisor = static_cast<uint32_t>(d < 0 ? -d : d);
+    return true;
+}
+
+} // namespace
+
+namespace detail {
 
 // Builds a fresh chain holding digits[0..count) (least significant first,
 // count >= 1) with the given sign. The chain is released again if an
@@ -29,7 +89,7 @@ Num BuildNum(const uint32_t* digits, size_t count, uint8_t sign)
     OwnedNum owner(new TDigitNode{sign, static_cast<int32_t>(digits[0]), nullptr, nullptr});
     TDigitNode* top = owner.get();
     for (size_t i = 1; i < count; ++i) {
-        auto* node = new TDigitNode{kNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
+        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(digits[i]), nullptr, top};
         top->Higher = node;
         top = node;
     }
@@ -41,7 +101,7 @@ Num BuildNum(const Limbs& digits, uint8_t sign)
     return BuildNum(digits.data(), digits.size(), sign);
 }
 
-Num NewSmall(uint32_t value, uint8_t sign = kNonNegative)
+Num NewSmall(uint32_t value, uint8_t sign)
 {
     return BuildNum(&value, 1, sign);
 }
@@ -70,68 +130,9 @@ TDigitNode* TopOf(Num n)
     return n;
 }
 
-// Releases zero top nodes until the top digit is non-zero or only the bottom
-// node is left.
-void TrimChain(Num n)
-{
-    TDigitNode* top = TopOf(n);
-    while (top->Digit == 0 && top->Lower) {
-        TDigitNode* below = top->Lower;
-        below->Higher = nullptr;
-        delete top;
-        top = below;
-    }
-}
-
 bool IsZeroNum(Num n)
 {
     return n->Higher == nullptr && n->Digit == 0;
-}
-
-std::string ConvertErrorMessage(std::string_view text)
-{
-    std::string message = "'";
-    message.append(text);
-    message.append("' is not a valid integer value");
-    return message;
-}
-
-// Signed addition in the representation of AddNum: equal signs add the
-// magnitudes; different signs subtract the smaller magnitude (by node count
-// first, as CompareAbs orders them) from the larger, whose sign the result
-// takes (a's sign when the magnitudes are equal). Zero top nodes of the
-// difference are dropped, those of a sum are kept.
-Num AddSigned(Num a, uint8_t signA, Num b, uint8_t signB)
-{
-    Limbs x = ReadDigits(a);
-    Limbs y = ReadDigits(b);
-    const bool negA = signA == kNegative;
-    const bool negB = signB == kNegative;
-    if (negA == negB) {
-        Limbs sum = limbs::AddDigits(x, y);
-        return BuildNum(sum, signA);
-    }
-    uint8_t sign = signA;
-    if (limbs::CompareByLength(x, y) < 0) {
-        std::swap(x, y);
-        sign = signB;
-    }
-    Limbs difference = limbs::SubtractDigits(x, y);
-    limbs::Trim(difference);
-    return BuildNum(difference, sign);
-}
-
-// Checks a small divisor: false when |d| >= 10000 (the operation then does
-// nothing at all), EDivByZero for 0. A negative divisor divides by its
-// magnitude, so quotient and remainder are those of |n| / |d|.
-bool AcceptSmallDivisor(int32_t d, uint32_t& divisor)
-{
-    if (d / 10000 != 0)
-        return false;
-    if (d == 0)
-        throw EDivByZero();
-    divisor = static_cast<uint32_t>(d < 0 ? -d : d);
-    return true;
 }
 
 // Quotient and remainder of the magnitudes of a by b, and the signs of
@@ -147,7 +148,7 @@ void EuclideanDivide(Num a, Num b, Limbs* quotient, uint8_t& quotientSign, Limbs
     const bool negB = IsNegative(b);
     limbs::DivMod(ReadMagnitude(a), divisor, quotient, remainder);
     if (!negA) {
-        quotientSign = negB ? kNegative : kNonNegative;
+        quotientSign = negB ? kSignNegative : kSignNonNegative;
         return;
     }
     if (!limbs::IsZero(remainder)) {
@@ -156,10 +157,10 @@ void EuclideanDivide(Num a, Num b, Limbs* quotient, uint8_t& quotientSign, Limbs
         remainder = limbs::SubtractDigits(divisor, remainder);
         limbs::Trim(remainder);
     }
-    quotientSign = negB ? kNonNegative : kNegative;
+    quotientSign = negB ? kSignNonNegative : kSignNegative;
 }
 
-} // namespace
+} // namespace detail
 
 void DecimalToNum(std::string_view text, Num& result)
 {
@@ -168,9 +169,9 @@ void DecimalToNum(std::string_view text, Num& result)
         ++start;
     if (start == text.size())
         throw EConvertError(ConvertErrorMessage({}));
-    uint8_t sign = kNonNegative;
+    uint8_t sign = kSignNonNegative;
     if (text[start] == '-') {
-        sign = kNegative;
+        sign = kSignNegative;
         ++start;
     }
     std::string_view rest = text.substr(start);
@@ -285,14 +286,38 @@ TCompareResult CompareAbs(Num a, Num b)
     }
 }
 
+void AdjustLowestDigit(Num n, int32_t delta)
+{
+    assert(n->Digit + delta >= 0 && n->Digit + delta < static_cast<int32_t>(kBase));
+    n->Digit += delta;
+}
+
+size_t DecimalLength(Num n)
+{
+    const TDigitNode* top = TopOf(n);
+    while (top->Digit == 0 && top->Lower)
+        top = top->Lower;
+    size_t length = 1;
+    for (int32_t d = top->Digit; d >= 10; d /= 10)
+        ++length;
+    for (const TDigitNode* node = top->Lower; node; node = node->Lower)
+        length += 4;
+    return length;
+}
+
+size_t BinaryLength(Num n)
+{
+    return std::max<size_t>(words::BitLength(words::FromDigits(ReadDigits(n))), 1);
+}
+
 void NegateNum(Num n)
 {
-    n->Sign = n->Sign == kNegative ? kNonNegative : kNegative;
+    n->Sign = NegatedSign(n->Sign);
 }
 
 void AbsNum(Num n)
 {
-    n->Sign = kNonNegative;
+    n->Sign = kSignNonNegative;
 }
 
 void AddNum(Num a, Num b, Num& result)
@@ -304,8 +329,7 @@ void AddNum(Num a, Num b, Num& result)
 // a and b may even be the same number (the result is then a zero with a's sign).
 void SubNum(Num a, Num b, Num& result)
 {
-    const uint8_t negatedB = b->Sign == kNegative ? kNonNegative : kNegative;
-    result = AddSigned(a, a->Sign, b, negatedB);
+    result = AddSigned(a, a->Sign, b, NegatedSign(b->Sign));
 }
 
 void SubAbsInPlace(Num a, Num b)
@@ -339,7 +363,7 @@ void MulNum(Num a, Num b, Num& result)
     limbs::Multiply(x.data(), x.size(), y.data(), y.size(), product.data());
     if (product.back() == 0)
         product.pop_back();
-    const uint8_t sign = (a->Sign == kNegative) == (b->Sign == kNegative) ? kNonNegative : kNegative;
+    const uint8_t sign = IsNegative(a) == IsNegative(b) ? kSignNonNegative : kSignNegative;
     result = BuildNum(product, sign);
 }
 
@@ -350,7 +374,7 @@ void MulBySmallInPlace(Num n, int32_t k)
 {
     const bool negK = k < 0;
     const bool negN = IsNegative(n);
-    n->Sign = negK == negN ? kNonNegative : kNegative;
+    n->Sign = negK == negN ? kSignNonNegative : kSignNegative;
     const uint64_t factor = negK ? static_cast<uint64_t>(-static_cast<int64_t>(k)) : static_cast<uint64_t>(k);
     uint64_t carry = 0;
     TDigitNode* top = n;
@@ -361,7 +385,7 @@ void MulBySmallInPlace(Num n, int32_t k)
         top = node;
     }
     while (carry != 0) {
-        auto* node = new TDigitNode{kNonNegative, static_cast<int32_t>(carry % kBase), nullptr, top};
+        auto* node = new TDigitNode{kSignNonNegative, static_cast<int32_t>(carry % kBase), nullptr, top};
         top->Higher = node;
         top = node;
         carry /= kBase;
@@ -381,7 +405,7 @@ void DivBySmall(Num n, Num& q, int32_t d, int32_t& r)
     Limbs digits = ReadDigits(n);
     const uint32_t remainder = limbs::DivSmallInPlace(digits, divisor);
     limbs::Trim(digits);
-    q = BuildNum(digits, kNonNegative);
+    q = BuildNum(digits, kSignNonNegative);
     r = static_cast<int32_t>(remainder);
 }
 
@@ -419,10 +443,10 @@ void DivModNum(Num a, Num b, Num& q, Num& r)
 {
     Limbs quotient;
     Limbs remainder;
-    uint8_t quotientSign = kNonNegative;
+    uint8_t quotientSign = kSignNonNegative;
     EuclideanDivide(a, b, &quotient, quotientSign, remainder);
     OwnedNum newQuotient(BuildNum(quotient, quotientSign));
-    OwnedNum newRemainder(BuildNum(remainder, kNonNegative));
+    OwnedNum newRemainder(BuildNum(remainder, kSignNonNegative));
     q = newQuotient.release();
     r = newRemainder.release();
 }
@@ -430,111 +454,9 @@ void DivModNum(Num a, Num b, Num& q, Num& r)
 void ModNum(Num a, Num b, Num& r)
 {
     Limbs remainder;
-    uint8_t unusedSign = kNonNegative;
+    uint8_t unusedSign = kSignNonNegative;
     EuclideanDivide(a, b, nullptr, unusedSign, remainder);
-    r = BuildNum(remainder, kNonNegative);
-}
-
-void SquareMod(Num a, Num m, Num& r)
-{
-    OwnedNum square;
-    SquareNum(a, square.out());
-    ModNum(square.get(), m, r);
-}
-
-void MulMod(Num a, Num b, Num m, Num& r)
-{
-    OwnedNum product;
-    MulNum(a, b, product.out());
-    ModNum(product.get(), m, r);
-}
-
-// Square-and-multiply over the bits of |e| with every product reduced modulo
-// |m| at once, on digit arrays; only the result becomes a chain. A zero
-// exponent gives 1 without any reduction, whatever m is.
-void PowerMod(Num a, Num e, Num m, Num& r)
-{
-    const Limbs exponent = ReadMagnitude(e);
-    if (limbs::IsZero(exponent)) {
-        r = NewSmall(1);
-        return;
-    }
-    const Limbs modulus = ReadMagnitude(m);
-    if (limbs::IsZero(modulus))
-        throw EDivByZero();
-
-    Limbs base;
-    uint8_t unusedSign = kNonNegative;
-    EuclideanDivide(a, m, nullptr, unusedSign, base);
-    const Limbs power = limbs::PowerMod(base, exponent, modulus);
-    r = BuildNum(power, kNonNegative);
-}
-
-// Euclid by remainders. The result's sign is that of the number the loop ends
-// on: a copy of a for equal magnitudes, the larger operand when the smaller is
-// zero, the smaller when it divides the larger, else a (non-negative) remainder.
-void GcdNum(Num a, Num b, Num& g)
-{
-    const TCompareResult order = CompareAbs(a, b);
-    if (order == crEqual) {
-        CopyNum(a, g);
-        return;
-    }
-    if (order == crLess)
-        std::swap(a, b);
-    OwnedNum x;
-    OwnedNum y;
-    CopyNum(a, x.out());
-    CopyNum(b, y.out());
-    while (!IsZeroNum(y.get())) {
-        OwnedNum t;
-        ModNum(x.get(), y.get(), t.out());
-        x = std::move(y);
-        y = std::move(t);
-    }
-    g = x.release();
-}
-
-// Extended Euclid keeping only the coefficient of a: r0 = x*a and r1 = t1*a
-// (mod m) throughout. x is written only when an inverse exists. When the
-// sequence ends on -1 (a = -1 and |m| > 1, or a itself a unit), the coefficient
-// is negated so that a*x = +1 (mod m).
-void InverseMod(Num a, Num m, Num& x)
-{
-    OwnedNum gcd;
-    GcdNum(a, m, gcd.out());
-    const Limbs gcdMagnitude = ReadMagnitude(gcd.get());
-    if (gcdMagnitude.size() != 1 || gcdMagnitude[0] != 1)
-        return;
-
-    OwnedNum r0;
-    OwnedNum r1;
-    CopyNum(m, r0.out());
-    CopyNum(a, r1.out());
-    OwnedNum older(NewSmall(0));
-    OwnedNum newer(NewSmall(1));
-    do {
-        OwnedNum q;
-        OwnedNum rest;
-        DivModNum(r0.get(), r1.get(), q.out(), rest.out());
-        r0 = std::move(r1);
-        r1 = std::move(rest);
-        OwnedNum product;
-        MulNum(newer.get(), q.get(), product.out());
-        OwnedNum next;
-        SubNum(older.get(), product.get(), next.out());
-        older = std::move(newer);
-        newer = std::move(next);
-    } while (!IsZeroNum(r1.get()));
-
-    if (IsNegative(r0.get()))
-        NegateNum(older.get());
-    if (IsNegative(older.get())) {
-        OwnedNum lifted;
-        AddNum(m, older.get(), lifted.out());
-        older = std::move(lifted);
-    }
-    x = older.release();
+    r = BuildNum(remainder, kSignNonNegative);
 }
 
 void NumToBinary(Num n, std::string& result)
@@ -545,7 +467,7 @@ void NumToBinary(Num n, std::string& result)
 void BinaryToNum(std::string_view text, Num& result)
 {
     const Limbs digits = limbs::FromBinary(text);
-    result = BuildNum(digits, kNonNegative);
+    result = BuildNum(digits, kSignNonNegative);
 }
 
 } // namespace GInt

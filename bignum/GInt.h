@@ -10,6 +10,7 @@
 // is a single node) when their operands are.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,38 @@ struct TDigitNode {
 };
 
 using Num = TDigitNode*;
+
+// The values of the bottom node's Sign. Negative zero (a zero whose Sign is
+// kSignNegative) is a zero like any other; tests for zero compare magnitudes.
+inline constexpr uint8_t kSignNonNegative = 1;
+inline constexpr uint8_t kSignNegative = 0;
+
+// True when n's Sign says negative (negative zero included).
+inline bool IsNegative(Num n)
+{
+    return n->Sign == kSignNegative;
+}
+
+// The opposite Sign value: what NegateNum gives.
+inline uint8_t NegatedSign(uint8_t sign)
+{
+    return sign == kSignNegative ? kSignNonNegative : kSignNegative;
+}
+
+// The bottom digit, |n| mod 10000. As 10000 is divisible by 2 and by 5, it
+// alone decides whether n is odd and whether 5 divides it.
+inline int32_t LowestDigit(Num n)
+{
+    return n->Digit;
+}
+
+// Adds delta to the bottom digit in place, for a caller that knows no carry
+// or borrow arises (the digit stays in 0..9999); nothing else changes.
+void AdjustLowestDigit(Num n, int32_t delta);
+// Number of decimal digits of |n| (1 for zero): the length of NumToDecimal's text without a sign.
+size_t DecimalLength(Num n);
+// Number of binary digits of |n| (1 for zero): the length of NumToBinary's text.
+size_t BinaryLength(Num n);
 
 // Result of CompareAbs; callers test against these values.
 enum TCompareResult : uint8_t { crGreater = 0, crLess = 1, crEqual = 2 };

@@ -6,8 +6,8 @@ namespace GInt::limbs {
 
 namespace {
 
-// Digit-array kernels for a radix B (10000 for the chain digits, 10^8 for the
-// packed digits of PowerMod). Every intermediate fits 64 bits for B <= 10^8.
+// Digit-array kernels for a radix B (10000, the chain digits). Every
+// intermediate fits 64 bits for B <= 10^8.
 template <uint64_t B>
 struct Radix {
     // out[0..len + 1) := x[0..len) * k for k < B.
@@ -32,23 +32,6 @@ struct Radix {
             remainder = v % d;
         }
         return static_cast<uint32_t>(remainder);
-    }
-
-    // out[0..na+nb) := a * b, schoolbook with one carry chain per row.
-    static void Multiply(const uint32_t* a, size_t na, const uint32_t* b, size_t nb, uint32_t* out)
-    {
-        std::fill(out, out + na + nb, 0u);
-        for (size_t i = 0; i < na; ++i) {
-            const uint64_t ai = a[i];
-            uint64_t carry = 0;
-            uint32_t* row = out + i;
-            for (size_t j = 0; j < nb; ++j) {
-                const uint64_t t = ai * b[j] + row[j] + carry;
-                row[j] = static_cast<uint32_t>(t % B);
-                carry = t / B;
-            }
-            row[nb] = static_cast<uint32_t>(carry);
-        }
     }
 
     // Knuth's algorithm D on a normalised divisor v (n >= 2 digits, top digit
@@ -107,80 +90,6 @@ struct Radix {
 };
 
 using Chain = Radix<kBase>;
-
-// Packed radix for PowerMod: two chain digits per word halves the digit count
-// and so quarters the work of every product and reduction.
-constexpr uint64_t kWide = static_cast<uint64_t>(kBase) * kBase;
-using Wide = Radix<kWide>;
-
-Limbs Pack(const Limbs& x)
-{
-    Limbs packed((x.size() + 1) / 2);
-    for (size_t i = 0; i < x.size(); ++i)
-        packed[i / 2] += i % 2 ? x[i] * kBase : x[i];
-    return packed;
-}
-
-Limbs Unpack(const Limbs& packed)
-{
-    Limbs x(packed.size() * 2);
-    for (size_t i = 0; i < packed.size(); ++i) {
-        x[2 * i] = packed[i] % kBase;
-        x[2 * i + 1] = packed[i] / kBase;
-    }
-    Trim(x);
-    return x;
-}
-
-// Remainder by a fixed modulus m >= 2 (trimmed, in the packed radix), with m's
-// normalisation for long division worked out once.
-class WideReducer {
-public:
-    explicit WideReducer(const Limbs& modulus) : modulus_(modulus)
-    {
-        const size_t n = modulus_.size();
-        if (n < 2)
-            return;
-        factor_ = kWide / (modulus_[n - 1] + 1);
-        normalized_.resize(n + 1);
-        Wide::MultiplySmall(modulus_.data(), n, factor_, normalized_.data());
-        normalized_.pop_back(); // zero: the top digit stays below the radix
-    }
-
-    // out := x[0..len) mod m; x need not be trimmed and is used as scratch.
-    void Reduce(Limbs& x, Limbs& out)
-    {
-        size_t len = x.size();
-        while (len > 1 && x[len - 1] == 0)
-            --len;
-        const size_t n = modulus_.size();
-        if (n == 1) {
-            uint64_t r = 0;
-            for (size_t i = len; i-- > 0;)
-                r = (r * kWide + x[i]) % modulus_[0];
-            out.assign(1, static_cast<uint32_t>(r));
-            return;
-        }
-        if (len < n) {
-            out.assign(x.begin(), x.begin() + static_cast<ptrdiff_t>(len));
-            return;
-        }
-        work_.resize(len + 1);
-        Wide::MultiplySmall(x.data(), len, factor_, work_.data());
-        Wide::DivideNormalized(work_.data(), work_.size(), normalized_.data(), n, nullptr);
-        Wide::DivideSmall(work_.data(), n, factor_);
-        size_t length = n;
-        while (length > 1 && work_[length - 1] == 0)
-            --length;
-        out.assign(work_.begin(), work_.begin() + static_cast<ptrdiff_t>(length));
-    }
-
-private:
-    Limbs modulus_;
-    Limbs normalized_; // modulus * factor_, top digit at least half the radix
-    uint64_t factor_ = 1;
-    Limbs work_;
-};
 
 } // namespace
 
@@ -305,31 +214,6 @@ void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r)
     Trim(r);
     if (q)
         *q = std::move(quotient);
-}
-
-// Left-to-right square-and-multiply over the binary digits of the exponent,
-// in the packed radix; every product is reduced at once, so the operands stay
-// below the modulus.
-Limbs PowerMod(const Limbs& base, const Limbs& exponent, const Limbs& modulus)
-{
-    if (modulus.size() == 1 && modulus[0] == 1)
-        return Limbs{0};
-    const std::string bits = ToBinary(exponent);
-    const Limbs wideBase = Pack(base);
-    WideReducer reducer(Pack(modulus));
-    Limbs result = wideBase;
-    Limbs product;
-    for (size_t i = 1; i < bits.size(); ++i) {
-        product.resize(2 * result.size());
-        Wide::Multiply(result.data(), result.size(), result.data(), result.size(), product.data());
-        reducer.Reduce(product, result);
-        if (bits[i] == '1') {
-            product.resize(result.size() + wideBase.size());
-            Wide::Multiply(result.data(), result.size(), wideBase.data(), wideBase.size(), product.data());
-            reducer.Reduce(product, result);
-        }
-    }
-    return Unpack(result);
 }
 
 // Twelve bits at a time (4096 < kBase), least significant first, reversed at the end.

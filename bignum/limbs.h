@@ -36,8 +36,6 @@ void Multiply(const uint32_t* a, size_t na, const uint32_t* b, size_t nb, uint32
 uint32_t DivSmallInPlace(Limbs& x, uint32_t d);
 // q := floor(a / b), r := a mod b for b != 0 (Knuth's long division); q may be null.
 void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r);
-// base^exponent mod modulus, for base < modulus, exponent >= 1, modulus >= 1.
-Limbs PowerMod(const Limbs& base, const Limbs& exponent, const Limbs& modulus);
 // Binary digits of x, most significant first, "0" for zero.
 std::string ToBinary(const Limbs& x);
 // The value of a text of binary digits; every character but '1' counts as 0.

@@ -17,15 +17,18 @@
 // takes everything after the first "111" as the line's bit string.
 #include "cipher/RSA.h"
 
+#include "bignum/montgomery.h"
+#include "bignum/words.h"
+
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 
 namespace RSA {
 
 namespace {
 
 using GInt::Num;
-using GInt::OwnedNum;
 
 constexpr std::array<uint8_t, 256> MakeSubstitution()
 {
@@ -106,34 +109,43 @@ std::string_view WithoutLeadingZeros(std::string_view bits)
     return first == std::string_view::npos ? std::string_view() : bits.substr(first);
 }
 
-// The number of binary digits of the modulus; refuses one too small to cut
-// blocks of at least one digit from.
-size_t BlockBits(Num modulus)
+// The binary digits of the modulus' magnitude; refuses a modulus too small to
+// cut blocks of at least one digit from.
+std::string ModulusBits(Num modulus)
 {
     std::string binary;
     GInt::NumToBinary(modulus, binary);
     if (binary.size() < 2)
         throw ECipherError("The key's modulus is too small: it must have at least two binary digits");
-    return binary.size();
+    return binary;
 }
 
 // Cuts `bits` (a multiple of `inBits` long) into blocks, raises each block to
 // `exponent` modulo `modulus`, and writes each result padded in front to a
-// multiple of `outBits` digits.
+// multiple of `outBits` digits. Blocks go from bit text straight to 64-bit
+// words and back; an odd modulus is prepared for Montgomery arithmetic once
+// per line. A block of k digits may reach the modulus (k is its length), never
+// twice it, so one subtraction brings it below.
 std::string TransformBlocks(std::string_view bits, size_t inBits, size_t outBits, Num exponent,
-                            Num modulus)
+                            const std::string& modulusBits)
 {
+    namespace mont = GInt::montgomery;
+    namespace words = GInt::words;
+    const words::Words modulus = words::FromBits(modulusBits);
+    std::optional<mont::OddModulus> odd;
+    if (modulusBits.back() == '1')
+        odd.emplace(modulus);
+    std::string exponentBits;
+    GInt::NumToBinary(exponent, exponentBits);
+    const words::Words power = words::FromBits(exponentBits);
     std::string result;
     result.reserve(bits.size() / inBits * outBits);
-    std::string digits;
     for (size_t start = 0; start < bits.size(); start += inBits) {
-        OwnedNum block;
-        GInt::BinaryToNum(WithoutLeadingZeros(bits.substr(start, inBits)), block.out());
-        OwnedNum power;
-        GInt::PowerMod(block.get(), exponent, modulus, power.out());
-        digits.clear();
-        GInt::NumToBinary(power.get(), digits);
-        result += PadFront(digits, outBits);
+        words::Words block = words::FromBits(bits.substr(start, inBits));
+        while (words::Compare(block, modulus) >= 0)
+            words::SubtractInPlace(block, modulus);
+        words::AppendBits(odd ? odd->Power(block, power) : mont::PowerEvenModulus(block, power, modulus), outBits,
+                          result);
     }
     return result;
 }
@@ -181,17 +193,19 @@ std::string BitsToText(std::string_view bits)
 
 std::string EncryptLine(std::string_view line, Num exponent, Num modulus)
 {
-    const size_t k = BlockBits(modulus);
+    const std::string modulusBits = ModulusBits(modulus);
+    const size_t k = modulusBits.size();
     const std::string plain = PadFront("111" + TextToBits(line), k - 1);
-    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulus);
+    const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulusBits);
     return BitsToText(WithoutLeadingZeros(cipher));
 }
 
 std::string DecryptLine(std::string_view chunk, Num exponent, Num modulus)
 {
-    const size_t k = BlockBits(modulus);
+    const std::string modulusBits = ModulusBits(modulus);
+    const size_t k = modulusBits.size();
     const std::string cipher = PadFront(WithoutLeadingZeros(TextToBits(chunk)), k);
-    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulus);
+    const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulusBits);
     const size_t marker = plain.find("111");
     if (marker == std::string::npos)
         throw ECipherError("The received line cannot be decrypted");

@@ -2,9 +2,10 @@
 // the modulus. The first input byte picks one of two modes.
 //
 // Hostile mode: exponent and modulus of up to 1024 binary digits and a chunk
-// of up to 16 KiB, all from the input, either sign. The only acceptable
-// outcomes are a line, RSA::ECipherError and the GInt errors; anything else,
-// and every sanitizer report, is a finding. The chunk is shortened so that one
+// of up to 16 KiB, all from the input, either sign. The outcome (a line, or
+// the message of RSA::ECipherError) must be that of the same block loop worked
+// out with GMP; anything else, and every sanitizer report, is a finding.
+// The chunk is shortened so that one
 // run stays within a fixed amount of arithmetic (blocks * exponent bits *
 // modulus nodes^2), which keeps a run well below the fuzzer's timeout without
 // cutting the largest key sizes out.
@@ -18,6 +19,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -45,6 +47,38 @@ Mpz FromBytes(const std::vector<uint8_t>& bytes)
     return v;
 }
 
+// DecryptLine's block loop on GMP integers: the outcome as "line: <bytes>" or
+// "error: <message>".
+std::string ReferenceDecrypt(const std::string& chunk, const Mpz& exponent, const Mpz& modulus)
+{
+    Mpz e, m;
+    mpz_abs(e.v, exponent.v);
+    mpz_abs(m.v, modulus.v);
+    const size_t k = mpz_sizeinbase(m.v, 2);
+    if (k < 2)
+        return "error: The key's modulus is too small: it must have at least two binary digits";
+    std::string bits = RSA::TextToBits(chunk);
+    bits.erase(0, std::min(bits.size(), bits.find('1')));
+    bits.insert(0, (k - bits.size() % k) % k, '0');
+    std::string plain;
+    Mpz c, p;
+    for (size_t start = 0; start < bits.size(); start += k) {
+        mpz_set_str(c.v, bits.substr(start, k).c_str(), 2);
+        if (mpz_sgn(e.v) == 0)
+            mpz_set_ui(p.v, 1);
+        else
+            mpz_powm(p.v, c.v, e.v, m.v);
+        std::string digits(mpz_sizeinbase(p.v, 2) + 2, '\0');
+        mpz_get_str(digits.data(), 2, p.v);
+        digits.resize(digits.find('\0'));
+        plain += std::string((k - 1 - digits.size() % (k - 1)) % (k - 1), '0') + digits;
+    }
+    const size_t marker = plain.find("111");
+    if (marker == std::string::npos)
+        return "error: The received line cannot be decrypted";
+    return "line: " + RSA::BitsToText(plain.substr(marker + 3));
+}
+
 void HostileMode(FuzzedDataProvider& in)
 {
     const uint8_t signs = in.ConsumeIntegral<uint8_t>();
@@ -70,17 +104,19 @@ void HostileMode(FuzzedDataProvider& in)
     const GInt::OwnedNum m = GmpCheck::MakeNum(modulus, signs & 8);
     const GmpCheck::Snapshot eBefore = GmpCheck::Take(e.get());
     const GmpCheck::Snapshot mBefore = GmpCheck::Take(m.get());
+    std::string outcome;
     try {
-        const std::string line = RSA::DecryptLine(chunk, e.get(), m.get());
-        (void)line;
-    } catch (const RSA::ECipherError&) {
-    } catch (const GInt::EDivByZero&) {
-    } catch (const GInt::EConvertError&) {
+        outcome = "line: " + RSA::DecryptLine(chunk, e.get(), m.get());
+    } catch (const RSA::ECipherError& error) {
+        outcome = std::string("error: ") + error.what();
     } catch (const std::exception& ex) {
         Fail(std::string("unexpected exception: ") + ex.what());
     }
     if (!(GmpCheck::Take(e.get()) == eBefore) || !(GmpCheck::Take(m.get()) == mBefore))
         Fail("DecryptLine changed its key");
+    if (outcome != ReferenceDecrypt(chunk, exponent, modulus))
+        Fail("DecryptLine disagrees with GMP for a chunk of " + std::to_string(chunk.size()) + " bytes, n="
+             + modulus.text() + " e=" + exponent.text());
 }
 
 void RoundTripMode(FuzzedDataProvider& in)

@@ -18,11 +18,12 @@ namespace {
 using GmpCheck::Mpz;
 using GmpCheck::Op;
 
-// Decimal digits per operand; the modular operations get smaller operands so
-// that repeated-subtraction division keeps a run short.
+// Decimal digits per operand. The modular power reaches moduli and exponents
+// of 1,024 binary digits (309 decimal digits); the other modular operations get
+// smaller operands so that a run stays short.
 constexpr size_t MaxDigits = 240;
 constexpr size_t MaxModularDigits = 80;
-constexpr size_t MaxExponentDigits = 40;
+constexpr size_t MaxPowerDigits = 320;
 
 GInt::OwnedNum Operand(FuzzedDataProvider& in, size_t maxDigits)
 {
@@ -53,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider in(data, size);
     const auto op = static_cast<Op>(in.ConsumeIntegralInRange<int>(0, static_cast<int>(Op::Count) - 1));
     const bool modular = op == Op::MulMod || op == Op::SquareMod || op == Op::PowerMod || op == Op::InverseMod;
-    const size_t limit = modular ? MaxModularDigits : MaxDigits;
+    const size_t limit = op == Op::PowerMod ? MaxPowerDigits : modular ? MaxModularDigits : MaxDigits;
     const bool alias = in.ConsumeBool() && (op == Op::Mul || op == Op::DivMod || op == Op::Mod);
 
     GInt::OwnedNum a = Operand(in, limit);
-    GInt::OwnedNum b = Operand(in, op == Op::PowerMod ? MaxExponentDigits : limit);
+    GInt::OwnedNum b = Operand(in, limit);
     GInt::OwnedNum c = Operand(in, limit);
     const std::string verdict = GmpCheck::CheckOp(op, a.get(), alias ? a.get() : b.get(), c.get());
     if (!verdict.empty()) {

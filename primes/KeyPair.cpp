@@ -75,8 +75,8 @@ void GenerateKeyPairFromSeeds(KeyPair& pair, std::string_view seedP, std::string
     OwnedNum n;
     GInt::MulNum(p.get(), q.get(), n.out());
     // p and q are odd, so lowering the lowest digit by one borrows nothing.
-    --p.get()->Digit;
-    --q.get()->Digit;
+    GInt::AdjustLowestDigit(p.get(), -1);
+    GInt::AdjustLowestDigit(q.get(), -1);
     OwnedNum phi;
     GInt::MulNum(p.get(), q.get(), phi.out());
     p.reset();

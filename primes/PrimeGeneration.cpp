@@ -54,7 +54,7 @@ bool MagnitudeBelow(Num n, int32_t bound)
     for (Num node = n->Higher; node; node = node->Higher)
         if (node->Digit != 0)
             return false;
-    return n->Digit < bound;
+    return GInt::LowestDigit(n) < bound;
 }
 
 Num MakeNum(int64_t value)
@@ -67,6 +67,47 @@ Num MakeNum(int64_t value)
 } // namespace
 
 const std::array<int32_t, 1227> SmallPrimes = MakeSmallPrimes();
+
+namespace {
+
+// Trial division without dividing: for n = sum of d_k * 10000^k over at most
+// kFoldedNodes digits, folded = sum of d_k * (10000^k mod p) is n mod p plus a
+// multiple of p, below 2^30. For odd p, a 64-bit x is a multiple of p exactly
+// when x * (p^-1 mod 2^64) wraps to at most (2^64 - 1) / p, so each prime
+// costs a few multiplications instead of a division per node.
+constexpr size_t kFoldedNodes = 8;
+
+struct FoldingDivisor {
+    std::array<uint64_t, kFoldedNodes> powers; // 10000^k mod p
+    uint64_t inverse;                          // p^-1 mod 2^64
+    uint64_t bound;                            // (2^64 - 1) / p
+};
+
+const std::array<FoldingDivisor, 1227>& FoldingDivisors()
+{
+    static const auto divisors = [] {
+        std::array<FoldingDivisor, 1227> made{};
+        for (size_t i = 0; i < SmallPrimes.size(); ++i) {
+            const auto p = static_cast<uint64_t>(SmallPrimes[i]);
+            FoldingDivisor& divisor = made[i];
+            uint64_t power = 1;
+            for (uint64_t& entry : divisor.powers) {
+                entry = power;
+                power = power * 10000 % p;
+            }
+            // Newton's iteration; p is its own inverse modulo 8.
+            uint64_t inverse = p;
+            for (int step = 0; step < 5; ++step)
+                inverse *= 2 - p * inverse;
+            divisor.inverse = inverse;
+            divisor.bound = UINT64_MAX / p;
+        }
+        return made;
+    }();
+    return divisors;
+}
+
+} // namespace
 
 void SetClockSource(std::function<TimeOfDay()> source)
 {
@@ -92,11 +133,32 @@ int32_t RandomBelow(int32_t n)
 void PassesTrialDivision(Num n, bool& passed)
 {
     // 10000 is divisible by 2 and by 5, so the lowest digit decides both.
-    passed = n->Digit % 2 != 0 && n->Digit % 5 != 0;
+    const int32_t lowest = GInt::LowestDigit(n);
+    passed = lowest % 2 != 0 && lowest % 5 != 0;
+    if (!passed)
+        return;
+
+    std::array<uint64_t, kFoldedNodes> digits{};
+    size_t count = 0;
+    for (Num node = n; node && count <= kFoldedNodes; node = node->Higher)
+        if (count++ < kFoldedNodes)
+            digits[count - 1] = static_cast<uint64_t>(node->Digit);
+    if (count > kFoldedNodes) {
+        // Longer than the folding table: divide the chain itself.
+        for (size_t i = 0; passed && i < SmallPrimes.size(); ++i) {
+            int32_t remainder = 0;
+            GInt::ModBySmall(n, SmallPrimes[i], remainder);
+            passed = remainder != 0;
+        }
+        return;
+    }
+    const auto& divisors = FoldingDivisors();
     for (size_t i = 0; passed && i < SmallPrimes.size(); ++i) {
-        int32_t remainder = 0;
-        GInt::ModBySmall(n, SmallPrimes[i], remainder);
-        passed = remainder != 0;
+        const FoldingDivisor& divisor = divisors[i];
+        uint64_t folded = 0;
+        for (size_t k = 0; k < count; ++k)
+            folded += digits[k] * divisor.powers[k];
+        passed = folded * divisor.inverse > divisor.bound;
     }
 }
 
@@ -108,7 +170,7 @@ void PassesTrialDivision(Num n, bool& passed)
 void RabinMillerRounds(Num n, int32_t rounds, bool& passed)
 {
     passed = false;
-    if (n->Sign == 0 || n->Digit % 2 == 0 || MagnitudeBelow(n, 3))
+    if (GInt::IsNegative(n) || GInt::LowestDigit(n) % 2 == 0 || MagnitudeBelow(n, 3))
         return;
 
     const OwnedNum one(MakeNum(1));
@@ -117,7 +179,7 @@ void RabinMillerRounds(Num n, int32_t rounds, bool& passed)
     OwnedNum m;
     GInt::CopyNum(nMinusOne.get(), m.out());
     int32_t s = 0;
-    while (m.get()->Digit % 2 == 0) {
+    while (GInt::LowestDigit(m.get()) % 2 == 0) {
         int32_t remainder = 0;
         GInt::DivBySmallInPlace(m.out(), 2, remainder);
         ++s;
@@ -151,7 +213,7 @@ void RabinMillerRounds(Num n, int32_t rounds, bool& passed)
 void IsProbablePrime(Num n, int32_t rounds, bool& passed)
 {
     // Zero, one and negative numbers are not prime; one would also pass trial division.
-    if (n->Sign == 0 || MagnitudeBelow(n, 2)) {
+    if (GInt::IsNegative(n) || MagnitudeBelow(n, 2)) {
         passed = false;
         return;
     }
@@ -162,14 +224,14 @@ void IsProbablePrime(Num n, int32_t rounds, bool& passed)
 
 void NextPrime(Num& n)
 {
-    if (n->Sign == 0) {
+    if (GInt::IsNegative(n)) {
         // A negative start (negative zero included) searches from zero.
         GInt::FreeNum(n);
         n = MakeNum(0);
     }
     // An even lowest digit is at most 9998, so adding one carries nothing.
-    if (n->Digit % 2 == 0)
-        ++n->Digit;
+    if (GInt::LowestDigit(n) % 2 == 0)
+        GInt::AdjustLowestDigit(n, 1);
     const OwnedNum two(MakeNum(2));
     bool passed = false;
     while (!passed) {

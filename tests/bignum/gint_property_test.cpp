@@ -399,17 +399,36 @@ TEST(GIntProperty, LongDivisionReassembles)
     }
 }
 
-// PowerMod at key sizes against square-and-multiply built from MulMod.
+// A text of exactly `bits` binary digits (top digit 1); empty for none.
+std::string RandomBinary(Random& random, uint64_t bits)
+{
+    if (bits == 0)
+        return "";
+    std::string text = "1";
+    for (uint64_t k = 1; k < bits; ++k)
+        text.push_back(random.Below(2) ? '1' : '0');
+    return text;
+}
+
+// PowerMod against square-and-multiply built from MulMod, with moduli of up to
+// 1,024 binary digits (odd and even in turn, some negative), exponents of 0 to
+// 1,024 digits and bases up to twice the modulus' length.
 TEST(GIntProperty, PowerModMatchesRepeatedMulMod)
 {
     Random random;
     for (int i = 0; i < 60; ++i) {
-        OwnedNum a = Make(LongText(random, 40));
-        OwnedNum m = Make(LongText(random, 1 + static_cast<int>(random.Below(40))));
-        std::string exponentBits;
-        const uint64_t bitCount = 1 + random.Below(200);
-        for (uint64_t k = 0; k < bitCount; ++k)
-            exponentBits.push_back(random.Below(2) ? '1' : '0');
+        const uint64_t modulusBits = 2 + random.Below(1023);
+        std::string modulusText = RandomBinary(random, modulusBits);
+        modulusText.back() = i % 2 ? '1' : '0';
+        OwnedNum m;
+        BinaryToNum(modulusText, m.out());
+        if (random.Below(4) == 0)
+            NegateNum(m.get());
+        OwnedNum a;
+        BinaryToNum(RandomBinary(random, random.Below(2 * modulusBits)), a.out());
+        if (random.Below(2))
+            NegateNum(a.get());
+        const std::string exponentBits = RandomBinary(random, random.Below(1025));
         OwnedNum e;
         BinaryToNum(exponentBits, e.out());
         const std::string context = Text(a.get()) + " ^ " + Text(e.get()) + " mod " + Text(m.get());
@@ -428,10 +447,27 @@ TEST(GIntProperty, PowerModMatchesRepeatedMulMod)
         OwnedNum actual;
         PowerMod(a.get(), e.get(), m.get(), actual.out());
         EXPECT_TRUE(WellFormed(actual.get())) << context;
-        if (CompareAbs(e.get(), Make("0").get()) == crEqual)
-            EXPECT_EQ(Text(actual.get()), "1") << context;
-        else
-            EXPECT_EQ(Text(actual.get()), Text(expected.get())) << context;
+        EXPECT_EQ(Text(actual.get()), Text(expected.get())) << context;
+    }
+}
+
+// The named conventions agree with the conversions: the lengths with the
+// texts NumToDecimal and NumToBinary write, the sign test with the minus sign.
+TEST(GIntProperty, LengthsAndSignMatchTheTexts)
+{
+    Random random;
+    for (int i = 0; i < kRounds / 3; ++i) {
+        OwnedNum n = Make(random.Below(8) == 0 ? std::string(random.Below(2) ? "-0" : "0") : LongText(random, 80));
+        const std::string context = Text(n.get());
+        std::string decimal, binary;
+        NumToDecimal(decimal, n.get());
+        NumToBinary(n.get(), binary);
+        EXPECT_EQ(IsNegative(n.get()), decimal.front() == '-') << context;
+        EXPECT_EQ(DecimalLength(n.get()), decimal.size() - (decimal.front() == '-' ? 1 : 0)) << context;
+        EXPECT_EQ(BinaryLength(n.get()), binary.size()) << context;
+        const uint8_t sign = n.get()->Sign;
+        NegateNum(n.get());
+        EXPECT_EQ(n.get()->Sign, NegatedSign(sign)) << context;
     }
 }
 

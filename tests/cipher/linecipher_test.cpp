@@ -25,13 +25,6 @@ std::string RandomLine(std::mt19937_64& random, size_t length)
     return line;
 }
 
-size_t BitLength(Num n)
-{
-    std::string bits;
-    GInt::NumToBinary(n, bits);
-    return bits.size();
-}
-
 // A key from two seed texts (the primes that follow them).
 void MakeKey(KeyPair& pair, std::string_view seedP, std::string_view seedQ)
 {
@@ -100,9 +93,9 @@ protected:
 TEST_F(LineCipher, EmptyLineIsTheMarkerAlone)
 {
     for (const KeyPair* key : {key27, key28, key194}) {
-        ASSERT_EQ(BitLength(key->Modulus), key == key27 ? 27u : key == key28 ? 28u : 194u);
+        ASSERT_EQ(GInt::BinaryLength(key->Modulus), key == key27 ? 27u : key == key28 ? 28u : 194u);
         const std::string cipher = RSA::EncryptLine("", key->EncryptExponent, key->Modulus);
-        EXPECT_LE(cipher.size(), (BitLength(key->Modulus) + 7) / 8);
+        EXPECT_LE(cipher.size(), (GInt::BinaryLength(key->Modulus) + 7) / 8);
         OwnedNum c, m;
         GInt::BinaryToNum(RSA::TextToBits(cipher), c.out());
         GInt::PowerMod(c.get(), key->DecryptExponent, key->Modulus, m.out());

@@ -1,7 +1,8 @@
 // Seeded random cross-check of the signed big-number operations against GMP.
-// The seed is printed; VELMORA_DIFF_SEED=<n> repeats a run, and
-// VELMORA_DIFF_SCALE=<percent> shrinks or grows the number of operations
-// (memcheck runs use a small scale).
+// The seed is printed; VELMORA_DIFF_SEED=<n> repeats a run.
+// VELMORA_DIFF_OPS=<n> sets the total number of operations, spread over the
+// tests in their usual proportions; VELMORA_DIFF_SCALE=<percent> shrinks or
+// grows the usual size instead (memcheck runs use a small scale).
 #include "tests/bignum/differential/gmpcheck.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,20 @@ uint64_t RunSeed()
     return seed;
 }
 
+// Operations per test at the usual size. The near-multiple test checks five
+// operations per round.
+constexpr int kAddOps = 20000, kSubOps = 20000, kMulOps = 14000, kSquareOps = 4000, kDivModOps = 16000,
+              kModOps = 10000, kGcdOps = 6000, kMulModOps = 4000, kSquareModOps = 2000, kPowerModOps = 2000,
+              kInverseModOps = 4000, kNearMultipleRounds = 3000, kKilobitPowerOps = 1500;
+constexpr long long kUsualTotal = kAddOps + kSubOps + kMulOps + kSquareOps + kDivModOps + kModOps + kGcdOps
+    + kMulModOps + kSquareModOps + kPowerModOps + kInverseModOps + 5LL * kNearMultipleRounds + kKilobitPowerOps;
+
 int Scaled(int count)
 {
+    if (const char* text = std::getenv("VELMORA_DIFF_OPS")) {
+        const long long total = std::strtoll(text, nullptr, 10);
+        return static_cast<int>(std::max(1LL, count * total / kUsualTotal));
+    }
     long percent = 100;
     if (const char* text = std::getenv("VELMORA_DIFF_SCALE"))
         percent = std::strtol(text, nullptr, 10);
@@ -132,17 +145,66 @@ protected:
     }
 };
 
-TEST_F(Differential, AddNum) { RunDifferential(Op::Add, {20000, 120, 120, 0}); }
-TEST_F(Differential, SubNum) { RunDifferential(Op::Sub, {20000, 120, 120, 0}); }
-TEST_F(Differential, MulNum) { RunDifferential(Op::Mul, {14000, 150, 150, 0, false, true}); }
-TEST_F(Differential, SquareNum) { RunDifferential(Op::Square, {4000, 150, 0, 0}); }
-TEST_F(Differential, DivModNum) { RunDifferential(Op::DivMod, {16000, 300, 150, 0, false, true}); }
-TEST_F(Differential, ModNum) { RunDifferential(Op::Mod, {10000, 300, 150, 0, false, true}); }
-TEST_F(Differential, GcdNum) { RunDifferential(Op::Gcd, {6000, 80, 80, 0}); }
-TEST_F(Differential, MulMod) { RunDifferential(Op::MulMod, {4000, 120, 120, 100}); }
-TEST_F(Differential, SquareMod) { RunDifferential(Op::SquareMod, {2000, 120, 100, 0}); }
-TEST_F(Differential, PowerMod) { RunDifferential(Op::PowerMod, {2000, 100, 60, 100}); }
-TEST_F(Differential, InverseMod) { RunDifferential(Op::InverseMod, {4000, 60, 60, 0, true}); }
+TEST_F(Differential, AddNum) { RunDifferential(Op::Add, {kAddOps, 120, 120, 0}); }
+TEST_F(Differential, SubNum) { RunDifferential(Op::Sub, {kSubOps, 120, 120, 0}); }
+TEST_F(Differential, MulNum) { RunDifferential(Op::Mul, {kMulOps, 150, 150, 0, false, true}); }
+TEST_F(Differential, SquareNum) { RunDifferential(Op::Square, {kSquareOps, 150, 0, 0}); }
+TEST_F(Differential, DivModNum) { RunDifferential(Op::DivMod, {kDivModOps, 300, 150, 0, false, true}); }
+TEST_F(Differential, ModNum) { RunDifferential(Op::Mod, {kModOps, 300, 150, 0, false, true}); }
+TEST_F(Differential, GcdNum) { RunDifferential(Op::Gcd, {kGcdOps, 80, 80, 0}); }
+TEST_F(Differential, MulMod) { RunDifferential(Op::MulMod, {kMulModOps, 120, 120, 100}); }
+TEST_F(Differential, SquareMod) { RunDifferential(Op::SquareMod, {kSquareModOps, 120, 100, 0}); }
+TEST_F(Differential, PowerMod) { RunDifferential(Op::PowerMod, {kPowerModOps, 100, 60, 100}); }
+TEST_F(Differential, InverseMod) { RunDifferential(Op::InverseMod, {kInverseModOps, 60, 60, 0, true}); }
+
+// PowerMod with moduli of 1 to 1,024 binary digits, odd and even in equal
+// numbers, and exponents of 0 to 1,024 digits: every word count of the
+// Montgomery path (and the run-time one above it) and the window widths.
+// Bases reach past the modulus and may be negative. Lengths are drawn in
+// bits, with dense or sparse bit patterns.
+TEST_F(Differential, PowerModUpToKilobitModuli)
+{
+    OperandSource source(RunSeed() ^ 0x6b696c6fULL);
+    std::mt19937_64 bits(RunSeed() ^ 0x626974ULL);
+    const auto randomBits = [&](int length) {
+        Mpz v;
+        if (length <= 0)
+            return v;
+        const int density = source.Below(3); // sparse, even, dense
+        for (int i = 0; i < length - 1; ++i) {
+            const uint64_t draw = bits() % 8;
+            if ((density == 0 && draw == 0) || (density == 1 && draw < 4) || (density == 2 && draw != 0))
+                mpz_setbit(v.v, static_cast<mp_bitcnt_t>(i));
+        }
+        mpz_setbit(v.v, static_cast<mp_bitcnt_t>(length - 1));
+        return v;
+    };
+    const int count = Scaled(kKilobitPowerOps);
+    int failures = 0;
+    for (int i = 0; i < count && failures < 10; ++i) {
+        const int modulusBits = 1 + source.Below(1100);
+        Mpz m = randomBits(modulusBits);
+        if (i % 2 == 0)
+            mpz_setbit(m.v, 0);
+        else
+            mpz_clrbit(m.v, 0);
+        Mpz e = randomBits(source.Below(1025));
+        Mpz a = randomBits(source.Below(modulusBits + 70));
+        if (source.Below(4) == 0)
+            mpz_neg(a.v, a.v);
+        if (source.Below(8) == 0)
+            mpz_neg(e.v, e.v);
+        if (source.Below(8) == 0)
+            mpz_neg(m.v, m.v);
+        const GInt::OwnedNum na = source.Num(a), ne = source.Num(e), nm = source.Num(m);
+        const std::string verdict = GmpCheck::CheckOp(Op::PowerMod, na.get(), ne.get(), nm.get());
+        if (!verdict.empty()) {
+            ++failures;
+            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ", operation " << i << ")";
+        }
+        ++OperationsRun();
+    }
+}
 
 // Long division corrects its estimated quotient digit by adding the divisor
 // back only when the dividend lies just below a multiple of the divisor; random
@@ -152,7 +214,7 @@ TEST_F(Differential, InverseMod) { RunDifferential(Op::InverseMod, {4000, 60, 60
 TEST_F(Differential, NearMultiplesReachEveryCorrection)
 {
     OperandSource source(RunSeed() ^ 0x5eedULL);
-    const int count = Scaled(3000);
+    const int count = Scaled(kNearMultipleRounds);
     int failures = 0;
     const auto check = [&](Op op, const Mpz& a, const Mpz& b, const Mpz& c) {
         const GInt::OwnedNum na = source.Num(a), nb = source.Num(b), nc = source.Num(c);
