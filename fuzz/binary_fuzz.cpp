@@ -4,7 +4,7 @@
 // input byte also picks a signed decimal number whose binary text must be the
 // binary digits of its magnitude.
 #include "bignum/GInt.h"
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

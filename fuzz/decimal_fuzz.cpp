@@ -3,7 +3,7 @@
 // decimal text is the canonical form of the input, and that text must convert
 // back to the same number.
 #include "bignum/GInt.h"
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -15,7 +15,7 @@
 // deterministically and decrypts back to itself.
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

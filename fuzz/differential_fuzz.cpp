@@ -4,7 +4,7 @@
 // and exact powers of 10000) or as raw bytes. The checks are those of
 // GmpCheck::CheckOp; any disagreement aborts with a description.
 #include "bignum/GInt.h"
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -22,8 +22,8 @@
 #include "session/chatview.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
-#include "tests/app/recordingview.h"
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/recordingview.h"
+#include "tests/support/gmpcheck.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 // Two chat windows in one process over loopback, and a window facing a peer
 // driven by hand.
-#include "apptestsupport.h"
+#include "tests/support/apptestsupport.h"
 
 #include "app/chatlook.h"
 #include "session/chatsession.h"

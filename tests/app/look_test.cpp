@@ -1,12 +1,12 @@
 // What the window offers beyond its layout: names and descriptions for a screen
 // reader, keyboard reach, and text that reads on its background.
-#include "apptestsupport.h"
+#include "tests/support/apptestsupport.h"
 
 #include "app/aboutbox.h"
 #include "app/addressprompt.h"
 #include "app/chatlook.h"
 #include "app/main.h"
-#include "tests/cipher/propertyseed.h"
+#include "tests/support/propertyseed.h"
 
 #include <QAccessible>
 #include <QAction>

@@ -1,6 +1,6 @@
 // The chat window: components, captions, geometry, and the commands that
 // switch the two sockets, driven through the menu.
-#include "apptestsupport.h"
+#include "tests/support/apptestsupport.h"
 
 #include "app/aboutbox.h"
 #include "app/main.h"

@@ -1,8 +1,9 @@
 // Random signed operands checked against 128-bit integer arithmetic. Operand
 // sizes are chosen so that the oracle cannot overflow. Every result must be a
 // well-formed chain in normal form and every operand must come back unchanged.
-// The seed is printed; set GINT_TEST_SEED to repeat a run.
+// The seed is printed; set VELMORA_TEST_SEED to repeat a run.
 #include "tests/bignum/gint_support.h"
+#include "tests/support/propertyseed.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -12,13 +13,7 @@ namespace gint_test {
 
 uint64_t Seed()
 {
-    static const uint64_t seed = [] {
-        uint64_t value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        if (const char* text = std::getenv("GINT_TEST_SEED"))
-            value = std::strtoull(text, nullptr, 10);
-        std::cout << "[ seed     ] GINT_TEST_SEED=" << value << std::endl;
-        return value;
-    }();
+    static const uint64_t seed = PropertySeed("gint property tests");
     return seed;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bignum/GInt.h"
+#include "tests/support/chaincheck.h"
 
 #include <gtest/gtest.h>
 
@@ -40,41 +41,17 @@ inline std::vector<int32_t> Digits(Num n)
     return digits;
 }
 
-// Links agree both ways, digits are 0..9999 and the top digit is non-zero
-// unless the number is a single node.
+// The chain is sound and in normal form (see ChainCheck::ChainDefect).
 inline testing::AssertionResult WellFormed(Num n)
 {
-    if (!n)
-        return testing::AssertionFailure() << "no number";
-    if (n->Lower)
-        return testing::AssertionFailure() << "bottom node has a Lower link";
-    const GInt::TDigitNode* node = n;
-    while (true) {
-        if (node->Digit < 0 || node->Digit > 9999)
-            return testing::AssertionFailure() << "digit " << node->Digit << " out of range";
-        if (!node->Higher)
-            break;
-        if (node->Higher->Lower != node)
-            return testing::AssertionFailure() << "Higher/Lower links disagree";
-        node = node->Higher;
-    }
-    if (node->Digit == 0 && node != n)
-        return testing::AssertionFailure() << "zero top node (not in normal form)";
-    return testing::AssertionSuccess();
+    const std::string defect = ChainCheck::ChainDefect(n);
+    if (defect.empty())
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << defect;
 }
 
 // Node addresses, digits and sign of a number, to show an operand unchanged.
-struct Snapshot {
-    std::vector<std::pair<const void*, int32_t>> nodes;
-    uint8_t sign = 0;
-
-    explicit Snapshot(Num n) : sign(n->Sign)
-    {
-        for (const GInt::TDigitNode* node = n; node; node = node->Higher)
-            nodes.emplace_back(node, node->Digit);
-    }
-    bool operator==(const Snapshot&) const = default;
-};
+using ChainCheck::Snapshot;
 
 __extension__ typedef unsigned __int128 u128;
 
@@ -106,8 +83,8 @@ inline OwnedNum Make(const Signed& s)
     return Make(ToDecimal(s));
 }
 
-// Seed of the property tests: GINT_TEST_SEED if set, else from the clock.
-// Printed so that a failing run can be repeated.
+// Seed of the property tests (tests/support/propertyseed.h), printed so that a
+// failing run can be repeated.
 uint64_t Seed();
 
 class Random {

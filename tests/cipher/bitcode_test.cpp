@@ -1,5 +1,5 @@
 #include "cipher/RSA.h"
-#include "tests/cipher/propertyseed.h"
+#include "tests/support/propertyseed.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // (zero and negative included), so that hostile key messages are covered;
 // chunks are random bytes. Outputs, and the errors, must be the same.
 #include "cipher/RSA.h"
-#include "tests/cipher/propertyseed.h"
+#include "tests/support/propertyseed.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The connecting component against a plain POSIX peer on loopback.
-#include "tests/net/netsupport.h"
+#include "tests/support/netsupport.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,5 @@
 // The listening component and its accepted connections, with plain POSIX peers.
-#include "tests/net/netsupport.h"
+#include "tests/support/netsupport.h"
 
 #include <QPointer>
 

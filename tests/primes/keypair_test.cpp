@@ -1,8 +1,8 @@
 #include "primes/KeyPair.h"
 #include "primes/PrimeGeneration.h"
 #include "primes/keypair_p.h"
-#include "tests/cipher/propertyseed.h"
-#include "tests/primes/fixedclock.h"
+#include "tests/support/propertyseed.h"
+#include "tests/support/fixedclock.h"
 
 #include <gtest/gtest.h>
 

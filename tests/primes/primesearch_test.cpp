@@ -1,6 +1,6 @@
 #include "primes/PrimeGeneration.h"
-#include "tests/cipher/propertyseed.h"
-#include "tests/primes/fixedclock.h"
+#include "tests/support/propertyseed.h"
+#include "tests/support/fixedclock.h"
 
 #include <gtest/gtest.h>
 

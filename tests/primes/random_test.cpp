@@ -1,5 +1,5 @@
 #include "primes/PrimeGeneration.h"
-#include "tests/primes/fixedclock.h"
+#include "tests/support/fixedclock.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 #include "bignum/GInt.h"
 #include "primes/PrimeGeneration.h"
 #include "session/chatsession.h"
-#include "tests/app/recordingview.h"
+#include "tests/support/propertyseed.h"
+#include "tests/support/recordingview.h"
 
 #include <gtest/gtest.h>
 
@@ -125,10 +126,8 @@ TEST_F(Session, PeerValuesLandInTheOtherRolesPair)
 TEST_F(Session, RandomLinesTravelBothWays)
 {
     exchange();
-    const unsigned seed = std::random_device{}();
-    std::cout << "seed " << seed << '\n';
-    RecordProperty("seed", static_cast<int>(seed));
-    std::mt19937 random(seed);
+    const uint64_t seed = PropertySeed("RandomLinesTravelBothWays");
+    std::mt19937 random(static_cast<unsigned>(seed));
     const std::u32string alphabet = U"abcXYZ019 !?.,:;/\\'\"\t\u00e9\u00fc\u00df\u20ac\u4e2d\u6587\U0001F600\u0001";
     for (int round = 0; round < 40; ++round) {
         std::u32string text;
@@ -334,10 +333,8 @@ TEST_F(Session, ChunkWithoutMarkerIsAClearError)
 TEST_F(Session, ArbitraryChunksEitherShowALineOrAreRefused)
 {
     exchange();
-    const unsigned seed = std::random_device{}();
-    std::cout << "seed " << seed << '\n';
-    RecordProperty("seed", static_cast<int>(seed));
-    std::mt19937 random(seed);
+    const uint64_t seed = PropertySeed("ArbitraryChunksEitherShowALineOrAreRefused");
+    std::mt19937 random(static_cast<unsigned>(seed));
     int shown = 0, refused = 0;
     for (int round = 0; round < 150; ++round) {
         std::string chunk(std::uniform_int_distribution<std::size_t>(1, 120)(random), '\0');

@@ -1,9 +1,9 @@
 // velmora-term against the window in one process, in both roles, and the two
 // executables as processes: piped chats, exit statuses and the window's start
 // options.
-#include "tests/app/apptestsupport.h"
-#include "tests/cipher/propertyseed.h"
-#include "tests/net/netsupport.h"
+#include "tests/support/apptestsupport.h"
+#include "tests/support/propertyseed.h"
+#include "tests/support/netsupport.h"
 
 #include "app/main.h"
 #include "session/chatsession.h"

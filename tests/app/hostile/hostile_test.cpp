@@ -2,7 +2,7 @@
 // messages, lines out of place, a 1 MB line, messages split and joined, and a
 // storm of connections. The window must report each bad message clearly,
 // keep running, and afterwards chat normally with a well-behaved window.
-#include "tests/app/apptestsupport.h"
+#include "tests/support/apptestsupport.h"
 
 #include "session/chatsession.h"
 #include "app/main.h"

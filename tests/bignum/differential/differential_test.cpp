@@ -1,9 +1,10 @@
 // Seeded random cross-check of the signed big-number operations against GMP.
-// The seed is printed; VELMORA_DIFF_SEED=<n> repeats a run.
+// The seed is printed; VELMORA_TEST_SEED=<n> repeats a run.
 // VELMORA_DIFF_OPS=<n> sets the total number of operations, spread over the
 // tests in their usual proportions; VELMORA_DIFF_SCALE=<percent> shrinks or
 // grows the usual size instead (memcheck runs use a small scale).
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
+#include "tests/support/propertyseed.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,7 @@ using GmpCheck::Op;
 
 uint64_t RunSeed()
 {
-    static const uint64_t seed = [] {
-        if (const char* text = std::getenv("VELMORA_DIFF_SEED"))
-            return static_cast<uint64_t>(std::strtoull(text, nullptr, 10));
-        return (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
-    }();
+    static const uint64_t seed = PropertySeed("differential test");
     return seed;
 }
 
@@ -130,7 +127,7 @@ void RunDifferential(Op op, Limits limits)
         const std::string verdict = GmpCheck::CheckOp(op, a.get(), alias ? a.get() : b.get(), c.get());
         if (!verdict.empty()) {
             ++failures;
-            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ", operation " << i << ")";
+            ADD_FAILURE() << verdict << "\n  (VELMORA_TEST_SEED=" << RunSeed() << ", operation " << i << ")";
         }
         ++OperationsRun();
     }
@@ -138,7 +135,7 @@ void RunDifferential(Op op, Limits limits)
 
 class Differential : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { std::cout << "VELMORA_DIFF_SEED=" << RunSeed() << std::endl; }
+    static void SetUpTestSuite() { RunSeed(); }
     static void TearDownTestSuite()
     {
         std::cout << "differential operations checked: " << OperationsRun() << std::endl;
@@ -200,7 +197,7 @@ TEST_F(Differential, PowerModUpToKilobitModuli)
         const std::string verdict = GmpCheck::CheckOp(Op::PowerMod, na.get(), ne.get(), nm.get());
         if (!verdict.empty()) {
             ++failures;
-            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ", operation " << i << ")";
+            ADD_FAILURE() << verdict << "\n  (VELMORA_TEST_SEED=" << RunSeed() << ", operation " << i << ")";
         }
         ++OperationsRun();
     }
@@ -220,7 +217,7 @@ TEST_F(Differential, NearMultiplesReachEveryCorrection)
         const GInt::OwnedNum na = source.Num(a), nb = source.Num(b), nc = source.Num(c);
         const std::string verdict = GmpCheck::CheckOp(op, na.get(), nb.get(), nc.get());
         if (!verdict.empty() && ++failures <= 10)
-            ADD_FAILURE() << verdict << "\n  (VELMORA_DIFF_SEED=" << RunSeed() << ")";
+            ADD_FAILURE() << verdict << "\n  (VELMORA_TEST_SEED=" << RunSeed() << ")";
         ++OperationsRun();
     };
     for (int i = 0; i < count && failures < 10; ++i) {

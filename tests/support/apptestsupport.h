@@ -1,9 +1,9 @@
-// Helpers shared by the app suites: scripted dialogs, a recording chat view,
-// bounded waits and loopback peers made of plain sockets.
+// Helpers shared by the window and terminal suites: scripted dialogs, a recording chat view,
+// bounded waits and loopback peers made of plain sockets (built on netsupport.h).
 #pragma once
 
 #include "app/dialogs.h"
-#include "tests/app/recordingview.h"
+#include "tests/support/recordingview.h"
 
 #include <QString>
 #include <QStringList>

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "bignum/GInt.h"
+#include "tests/support/chaincheck.h"
 
 #include <gmp.h>
 
@@ -42,9 +43,8 @@ struct TextbookKey {
 };
 TextbookKey MakeTextbookKey(unsigned long pStart, unsigned long qStart, unsigned long eStart);
 
-// What is wrong with the chain n designates (missing node, broken links, a
-// digit outside 0..9999, a zero top node), or "" when it is sound.
-std::string ChainDefect(GInt::Num n);
+using ChainCheck::ChainDefect;
+using ChainCheck::Snapshot;
 
 // The value of a sound chain.
 Mpz ValueOf(GInt::Num n);
@@ -52,15 +52,8 @@ Mpz ValueOf(GInt::Num n);
 // A fresh number holding value; negativeZero makes a zero carry a negative Sign.
 GInt::OwnedNum MakeNum(const Mpz& value, bool negativeZero = false);
 
-// Everything an operation must leave alone in an operand: the nodes, their
-// digits and the Sign of the bottom node.
-struct Snapshot {
-    std::vector<const GInt::TDigitNode*> nodes;
-    std::vector<int32_t> digits;
-    uint8_t sign = 0;
-};
-Snapshot Take(GInt::Num n);
-bool operator==(const Snapshot& a, const Snapshot& b);
+// The snapshot of n, to show later that an operation left it alone.
+inline Snapshot Take(GInt::Num n) { return Snapshot(n); }
 
 enum class Op {
     Add,

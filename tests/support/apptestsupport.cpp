@@ -1,7 +1,7 @@
-#include "apptestsupport.h"
+#include "tests/support/apptestsupport.h"
+#include "tests/support/netsupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 
 #include <arpa/inet.h>
@@ -30,54 +30,28 @@ std::optional<QString> FakeDialogs::promptText(QWidget*, const QString& caption,
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeout.count())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return nettest::waitFor(done, static_cast<int>(timeout.count()));
 }
 
 void settle(std::chrono::milliseconds period)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < period.count())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    nettest::settle(static_cast<int>(period.count()));
 }
 
 namespace {
 
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
+// A socket bound to 127.0.0.1:port (0: the system picks).
 int boundSocket(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         throw std::runtime_error("socket() failed");
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = nettest::loopback(static_cast<std::uint16_t>(port));
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
         throw std::runtime_error("bind() failed");
     }
     return fd;
-}
-
-int portOf(int fd)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
 }
 
 void makeNonBlocking(int fd)
@@ -89,10 +63,7 @@ void makeNonBlocking(int fd)
 
 int freePort()
 {
-    const int fd = boundSocket(0);
-    const int port = portOf(fd);
-    ::close(fd);
-    return port;
+    return nettest::freePort();
 }
 
 RawEnd& RawEnd::operator=(RawEnd&& other) noexcept
@@ -118,7 +89,7 @@ RawEnd RawEnd::connectTo(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     makeNonBlocking(fd);
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = nettest::loopback(static_cast<std::uint16_t>(port));
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
         ::close(fd);
         return RawEnd();
@@ -163,7 +134,7 @@ bool RawEnd::waitClosed(std::chrono::milliseconds timeout)
 RawListener::RawListener()
 {
     fd_ = boundSocket(0);
-    port_ = portOf(fd_);
+    port_ = nettest::localPort(fd_);
     ::listen(fd_, 5);
     makeNonBlocking(fd_);
 }

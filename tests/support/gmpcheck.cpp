@@ -1,4 +1,4 @@
-#include "tests/bignum/differential/gmpcheck.h"
+#include "tests/support/gmpcheck.h"
 
 #include <memory>
 
@@ -29,9 +29,6 @@ using GInt::Num;
 using GInt::OwnedNum;
 
 namespace {
-
-// Longest chain a check walks before calling it a cycle.
-constexpr std::size_t MaxNodes = 1u << 20;
 
 bool IsZero(const Mpz& v) { return mpz_sgn(v.v) == 0; }
 
@@ -98,27 +95,6 @@ std::string Mpz::text() const
     return s.get();
 }
 
-std::string ChainDefect(Num n)
-{
-    if (!n)
-        return "no number";
-    if (n->Lower)
-        return "the bottom node has a lower neighbour";
-    std::size_t count = 0;
-    for (const GInt::TDigitNode* node = n; node; node = node->Higher) {
-        if (++count > MaxNodes)
-            return "the chain does not end";
-        if (node->Digit < 0 || node->Digit > 9999)
-            return "digit " + std::to_string(node->Digit) + " out of range";
-        if (node->Higher && node->Higher->Lower != node)
-            return "a higher node does not link back";
-        if (!node->Higher && node != n && node->Digit == 0)
-            return "zero top node (not in normal form)";
-    }
-    if (n->Sign > 1)
-        return "sign flag " + std::to_string(n->Sign);
-    return {};
-}
 
 Mpz ValueOf(Num n)
 {
@@ -142,21 +118,7 @@ OwnedNum MakeNum(const Mpz& value, bool negativeZero)
     return n;
 }
 
-Snapshot Take(Num n)
-{
-    Snapshot s;
-    s.sign = n->Sign;
-    for (const GInt::TDigitNode* node = n; node && s.nodes.size() <= MaxNodes; node = node->Higher) {
-        s.nodes.push_back(node);
-        s.digits.push_back(node->Digit);
-    }
-    return s;
-}
 
-bool operator==(const Snapshot& a, const Snapshot& b)
-{
-    return a.sign == b.sign && a.nodes == b.nodes && a.digits == b.digits;
-}
 
 const char* OpName(Op op)
 {
