@@ -11,7 +11,7 @@ CTEST_FLAGS ?= --output-on-failure --timeout 600
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps build run test bench sanitize fuzz memcheck clean
+.PHONY: all deps build run test bench sanitize fuzz memcheck soak clean
 
 all: build
 
@@ -60,5 +60,12 @@ fuzz: deps
 memcheck: deps
 	./scripts/memcheck.sh
 
+# The long run, not part of test or CI: a million differential operations,
+# every fuzz target for SOAK_FUZZ_SECONDS each, and a 10,000-line chat with
+# its memory measured.
+SOAK_FUZZ_SECONDS ?= 600
+soak: deps
+	SOAK_FUZZ_SECONDS=$(SOAK_FUZZ_SECONDS) ./scripts/soak.sh
+
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(BENCH_DIR) build-fuzz build-memcheck build-soak

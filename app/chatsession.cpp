@@ -74,13 +74,17 @@ void ChatSession::connectionAccepted(ScktComp::TCustomWinSocket& connection)
 {
     connection.SendTextOnce(generateOwnKey(true));
     awaitPeerKey(true);
-    view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerAddress()));
+    // A peer that left while the key was made has been closed by the send,
+    // and the window has moved on; the status is no longer this connection's.
+    if (connection.Connected())
+        view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerAddress()));
 }
 
 void ChatSession::connectionMade(ScktComp::TCustomWinSocket& connection)
 {
     connection.SendTextOnce(generateOwnKey(false));
-    view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerHostName()));
+    if (connection.Connected())
+        view_.setStatus(QStringLiteral("Connected to: ") + QString::fromStdString(connection.PeerHostName()));
     awaitPeerKey(false);
 }
 
@@ -108,7 +112,19 @@ void ChatSession::enterPressed()
     }
     const QString line = view_.inputText();
     const QByteArray bytes = line.toUtf8();
-    connection->SendTextOnce(encryptOwnLine(std::string_view(bytes.constData(), bytes.size())));
+    // Every block of k-1 bits becomes k bits, so the message is at least as
+    // long as the line less one block: a line that long is refused before
+    // the time is spent encrypting it.
+    const std::size_t blockBytes = binaryLength(own.Modulus) / 8 + 1;
+    const bool surelyTooLong = static_cast<std::size_t>(bytes.size()) > MaxLineMessage + blockBytes;
+    const std::string message =
+        surelyTooLong ? std::string() : encryptOwnLine(std::string_view(bytes.constData(), bytes.size()));
+    if (surelyTooLong || message.size() > MaxLineMessage)
+        throw ESessionError("The line is too long to send: a peer takes in at most "
+                            + std::to_string(MaxLineMessage) + " bytes of encrypted line");
+    if (connection->PendingSendBytes() + message.size() > MaxQueuedBytes)
+        throw ESessionError("The peer is not taking data: the line was not sent");
+    connection->SendTextOnce(message);
     view_.clearInput();
     view_.appendSent(line);
 }
@@ -197,7 +213,8 @@ void ChatSession::showLine(std::string_view chunk)
     try {
         line = RSA::DecryptLine(chunk, peer.DecryptExponent, peer.Modulus);
     } catch (const RSA::ECipherError& error) {
-        throw ESessionError(std::string("The received line cannot be decrypted: ") + error.what());
+        // The cipher's message already says what went wrong with the line.
+        throw ESessionError(error.what());
     }
     view_.appendIncoming(displayText(line));
 }

@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
 
 using ScktComp::TCustomWinSocket;
 
@@ -158,12 +159,18 @@ void TChatForm::buildClientArea()
     Memo1->setEnabled(false);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panes are only ever appended to or emptied; an undo history would
+    // hold a second record of every line for nothing.
+    Memo1->setUndoRedoEnabled(false);
 
     Panel2 = new QWidget(clientArea_);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Edit1 = new QLineEdit(Panel2);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(0, 0, Edit1DesignWidth, Edit1Height);
+    // No length limit of its own: lines too long for the peer are refused at Enter.
+    Edit1->setMaxLength(std::numeric_limits<int>::max());
     Edit1->installEventFilter(this);
 
     Memo2 = new QPlainTextEdit(clientArea_);
@@ -171,6 +178,7 @@ void TChatForm::buildClientArea()
     Memo2->setReadOnly(true);
     Memo2->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo2->setUndoRedoEnabled(false);
     QPalette buttonFace = Memo2->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     Memo2->setPalette(buttonFace);
@@ -264,7 +272,10 @@ QString TChatForm::inputText() const
 
 void TChatForm::clearInput()
 {
-    Edit1->clear();
+    // clear() is undoable and records every character removed; setText()
+    // drops the undo history, so a long chat of pasted lines does not pile up
+    // in the input line.
+    Edit1->setText(QString());
 }
 
 void TChatForm::setStatus(const QString& text)
