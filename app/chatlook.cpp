@@ -1,5 +1,6 @@
 #include "chatlook.h"
 
+#include <QGuiApplication>
 #include <QStringList>
 
 namespace {
@@ -33,4 +34,15 @@ void initChatResources()
         return true;
     }();
     (void)registered;
+}
+
+QString applicationTitle()
+{
+    return QStringLiteral("Velmora v2");
+}
+
+void setUpApplication()
+{
+    QGuiApplication::setApplicationName(QStringLiteral("velmora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
 }

@@ -1,9 +1,9 @@
 #include "dialogs.h"
 
 #include "addressprompt.h"
+#include "chatlook.h"
 
 #include <QDialog>
-#include <QGuiApplication>
 #include <QMessageBox>
 
 std::optional<QString> WidgetDialogs::promptText(QWidget* parent, const QString& caption, const QString& prompt,
@@ -18,8 +18,7 @@ std::optional<QString> WidgetDialogs::promptText(QWidget* parent, const QString&
 
 void WidgetDialogs::showError(QWidget* parent, const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), message, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), message, QMessageBox::Ok, parent);
     box.exec();
 }
 

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -41,7 +42,7 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
 {
     initChatResources();
     setObjectName(QStringLiteral("ChatForm"));
-    setWindowTitle(QStringLiteral("Velmora v2"));
+    setWindowTitle(applicationTitle());
     setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora.png")));
     setFont(chatFont());
 
@@ -252,7 +253,23 @@ void TChatForm::runGuarded(const std::function<void()>& step)
 
 void TChatForm::ShowError(const std::exception& error)
 {
-    dialogs_.showError(this, errorBoxText(QString::fromUtf8(error.what())));
+    // The error may have ended listening; say so before the box waits for OK.
+    followSockets();
+    const QString text = errorBoxText(QString::fromUtf8(error.what()));
+    // The box runs its own event loop, in which every further socket error
+    // would open another box on top of it.
+    if (errorBoxOpen_) {
+        appendIncoming(text);
+        return;
+    }
+    const QScopedValueRollback<bool> open(errorBoxOpen_, true);
+    dialogs_.showError(this, text);
+}
+
+void TChatForm::followSockets()
+{
+    if (!ServerSocket->Active() && !ClientSocket->Active())
+        setStatus(QString());
 }
 
 void TChatForm::appendSent(const QString& line)
@@ -306,6 +323,9 @@ void TChatForm::FileConnectItemClick()
 {
     if (ClientSocket->Active())
         ClientSocket->SetActive(false);
+    // Both peers would share one set of session keys: the inbound chat ends first.
+    if (hasInboundPeer())
+        endInboundChat();
     const std::optional<QString> address = dialogs_.promptText(this, QStringLiteral("Computer to connect to"),
                                                                QStringLiteral("Address Name:"), lastAddress_);
     if (!address)
@@ -315,6 +335,24 @@ void TChatForm::FileConnectItemClick()
         return;
     ClientSocket->SetHost(lastAddress_.toStdString());
     ClientSocket->SetActive(true);
+}
+
+bool TChatForm::hasInboundPeer(const TCustomWinSocket* except) const
+{
+    const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
+    for (int i = 0; i < listener->ActiveConnections(); ++i) {
+        const TCustomWinSocket* connection = listener->ConnectionAt(i);
+        if (connection != except && connection->Connected())
+            return true;
+    }
+    return false;
+}
+
+void TChatForm::endInboundChat()
+{
+    ServerSocket->SetActive(false);
+    FileListenItem->setChecked(false);
+    setStatus(QString());
 }
 
 void TChatForm::Disconnect1Click()
@@ -354,18 +392,14 @@ void TChatForm::ServerSocketAccept(QObject*, TCustomWinSocket* Socket)
 }
 
 // One peer at a time: a further incoming connection is closed on arrival,
-// leaving keys, panes and status to the peer already connected.
+// leaving keys, panes and status to the peer already connected, in or out.
 void TChatForm::ServerSocketClientConnect(QObject*, TCustomWinSocket* Socket)
 {
-    const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
-    for (int i = 0; i < listener->ActiveConnections(); ++i) {
-        const TCustomWinSocket* other = listener->ConnectionAt(i);
-        if (other != Socket && other->Connected()) {
-            refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
-            refused_.emplace_back(Socket);
-            Socket->Close();
-            return;
-        }
+    if (ClientSocket->Active() || hasInboundPeer(Socket)) {
+        refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
+        refused_.emplace_back(Socket);
+        Socket->Close();
+        return;
     }
     Memo2->clear();
 }
@@ -383,7 +417,10 @@ void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
+    const bool awaited = session_->awaitingKey();
     session_->dataArrived(*Socket);
+    if (awaited && !session_->awaitingKey())
+        keyedPeer_ = Socket;
 }
 
 void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
@@ -396,6 +433,12 @@ void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, Sckt
     // an orderly close, so the window listens again.
     if (ErrorEvent == ScktComp::eeDisconnect && Socket->Connected())
         Socket->Close();
+    // A connection that never got as far as the peer's key (a port scanner
+    // connecting and resetting, say) is not worth an error box: the pane line
+    // says enough.
+    if (Socket != ServerSocket->Socket() && Socket != keyedPeer_)
+        ErrorCode = 0;
+    followSockets();
 }
 
 void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)

@@ -37,7 +37,9 @@ public:
     explicit TChatForm(Dialogs& dialogs, QWidget* parent = nullptr);
     ~TChatForm() override;
 
-    // Shows an error that nothing handled in the error box.
+    // Shows an error that nothing handled in the error box. While the box is
+    // open, further errors go into the incoming pane instead, so that a flood
+    // of them still costs the user one key press.
     void ShowError(const std::exception& error);
 
     // ChatView
@@ -110,6 +112,12 @@ private:
     // Runs one command or key event; an error nothing handled goes to the error box.
     void runGuarded(const std::function<void()>& step);
     bool isRefused(const ScktComp::TCustomWinSocket* connection) const;
+    // Whether an accepted connection other than `except` is open.
+    bool hasInboundPeer(const ScktComp::TCustomWinSocket* except = nullptr) const;
+    // Ends every accepted connection without events, as Listen does when it stops.
+    void endInboundChat();
+    // The status claims no listening or connection once no socket is active.
+    void followSockets();
 
     Dialogs& dialogs_;
     QWidget* clientArea_;
@@ -119,4 +127,7 @@ private:
     QString lastAddress_;
     // Incoming connections closed on arrival because a peer was already connected.
     std::vector<QPointer<ScktComp::TCustomWinSocket>> refused_;
+    // The accepted connection whose peer's key was taken in.
+    QPointer<ScktComp::TCustomWinSocket> keyedPeer_;
+    bool errorBoxOpen_ = false;
 };

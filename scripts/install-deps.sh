@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgmp-dev clang libclang-rt-dev valgrind
-  xvfb xauth fontconfig fonts-dejavu-core
+  xvfb xauth x11-utils fontconfig fonts-dejavu-core
 )
 
 missing=()

@@ -4,6 +4,7 @@
 // keep running, and afterwards chat normally with a well-behaved window.
 #include "tests/app/apptestsupport.h"
 
+#include "app/chatlook.h"
 #include "app/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
@@ -353,7 +354,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
+    setUpApplication();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 // above the first figure is memory the chat kept that no pane shows.
 #include "tests/app/apptestsupport.h"
 
+#include "app/chatlook.h"
 #include "app/chatsession.h"
 #include "app/main.h"
 
@@ -173,7 +174,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
+    setUpApplication();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
