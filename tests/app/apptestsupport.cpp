@@ -140,6 +140,16 @@ void RawEnd::send(const std::string& bytes)
     }
 }
 
+void RawEnd::reset()
+{
+    if (fd_ < 0)
+        return;
+    const linger abort{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd_);
+    fd_ = -1;
+}
+
 bool RawEnd::pump()
 {
     char buffer[4096];

@@ -227,6 +227,21 @@ TEST_F(ChatWindow, ListeningOnATakenPortShowsTheBindErrorUnchanged)
     EXPECT_EQ(form.status(), "");
 }
 
+// When the listening socket itself fails, the layer switches it off and
+// reports an error; whatever the error, the status must not go on saying
+// "Listening..." once nothing listens.
+TEST_F(ChatWindow, StatusFollowsTheListenerThroughAnError)
+{
+    form.FileListenItem->trigger();
+    ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 24"));
+    EXPECT_EQ(form.status(), "Listening...") << "still listening";
+
+    form.ServerSocket->SetActive(false);
+    ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 22"));
+    EXPECT_EQ(form.status(), "");
+    EXPECT_EQ(dialogs.errors, QStringList({"Asynchronous socket error 24.", "Asynchronous socket error 22."}));
+}
+
 TEST_F(ChatWindow, PromptCancelledChangesNothing)
 {
     dialogs.answers = {QString("127.0.0.1"), std::nullopt, std::nullopt};
