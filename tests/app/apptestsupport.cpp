@@ -114,9 +114,11 @@ RawEnd::~RawEnd()
         ::close(fd_);
 }
 
-RawEnd RawEnd::connectTo(int port)
+RawEnd RawEnd::connectTo(int port, int receiveBuffer)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     makeNonBlocking(fd);
     const sockaddr_in address = loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {

@@ -57,7 +57,8 @@ public:
     ~RawEnd();
 
     // Connects to 127.0.0.1:port; the connection may still be under way on return.
-    static RawEnd connectTo(int port);
+    // A receive buffer size other than 0 is set before connecting.
+    static RawEnd connectTo(int port, int receiveBuffer = 0);
     bool valid() const { return fd_ >= 0; }
     void send(const std::string& bytes);
     // Closes with a reset instead of an orderly close, as a port scanner does.

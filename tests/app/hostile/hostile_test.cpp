@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <random>
+
+#include <sys/socket.h>
 #include <string>
 
 namespace {
@@ -82,9 +84,9 @@ protected:
 
     // Connects a raw peer and waits for the window's key message; the window
     // then awaits the peer's key.
-    RawEnd ConnectPeer()
+    RawEnd ConnectPeer(int receiveBuffer = 0)
     {
-        RawEnd peer = RawEnd::connectTo(port);
+        RawEnd peer = RawEnd::connectTo(port, receiveBuffer);
         EXPECT_TRUE(peer.valid());
         EXPECT_TRUE(waitUntil([&] {
             peer.pump();
@@ -426,7 +428,12 @@ TEST_F(HostilePeer, AScannerResettingItsConnectionsOpensNoBox)
 // not show it, and once the peer reads again lines go out as before.
 TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
 {
-    RawEnd peer = ConnectPeer();
+    // Small system buffers on both ends, so that the window's own queue
+    // soon takes what the peer does not read.
+    RawEnd peer = ConnectPeer(4096);
+    const int sendBuffer = 4096;
+    ::setsockopt(form.ServerSocket->Socket()->ConnectionAt(0)->SocketHandle(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
+                 sizeof sendBuffer);
     peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
     ASSERT_TRUE(waitUntil([&] { return !form.session().awaitingKey(); }));
     const auto type = [&](const QString& line) {
@@ -442,12 +449,13 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
     std::cout << "VELMORA_TEST_SEED=" << seed << std::endl;
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> nearLimit(16000, 16500), letter('a', 'z');
-    for (int round = 0; round < 14; ++round) {
-        const int length = round < 12 ? nearLimit(rng) : (round == 12 ? 40000 : 1000000);
+    constexpr int NearLimit = 8;
+    for (int round = 0; round < NearLimit + 2; ++round) {
+        const int length = round < NearLimit ? nearLimit(rng) : (round == NearLimit ? 40000 : 1000000);
         std::string line(static_cast<std::size_t>(length), ' ');
         for (char& c : line)
             c = static_cast<char>(letter(rng));
-        const bool fits = round < 12 && form.session().encryptOwnLine(line).size() <= ChatSession::MaxLineMessage;
+        const bool fits = round < NearLimit && form.session().encryptOwnLine(line).size() <= ChatSession::MaxLineMessage;
         const qsizetype errorsBefore = dialogs.errors.size();
         const int sentBefore = PaneLines(form.Memo1);
         type(QString::fromLatin1(line));
@@ -474,15 +482,17 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
         ++sent;
     }
     ASSERT_EQ(dialogs.errors.size(), errorsBefore + 1) << sent << " lines went out without a refusal";
+    std::cout << sent - 1 << " lines went out before the first refusal" << std::endl;
     EXPECT_EQ(dialogs.errors.last(), "The peer is not taking data: the line was not sent.");
     EXPECT_EQ(form.Edit1->text(), line);
     const int sentLines = PaneLines(form.Memo1);
     const std::size_t queued = connection->PendingSendBytes();
     EXPECT_LE(queued, ChatSession::MaxQueuedBytes);
     EXPECT_GT(queued + form.session().encryptOwnLine(line.toStdString()).size(), ChatSession::MaxQueuedBytes);
-    for (int i = 0; i < 20; ++i)
+    constexpr int Refused = 10;
+    for (int i = 0; i < Refused; ++i)
         QTest::keyClick(form.Edit1, Qt::Key_Return);
-    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 21);
+    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1 + Refused);
     EXPECT_EQ(connection->PendingSendBytes(), queued);
     EXPECT_EQ(PaneLines(form.Memo1), sentLines);
 
@@ -504,7 +514,7 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
             return false;
         }
     }));
-    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 21);
+    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1 + Refused);
     Hangup(peer);
 }
 
