@@ -15,7 +15,7 @@ CTEST_FLAGS ?= --output-on-failure --timeout 600
 # Tests never need a display: Qt draws off screen.
 TEST_ENV = QT_QPA_PLATFORM=offscreen
 
-.PHONY: all build run test bench sanitize fuzz memcheck package clean
+.PHONY: all build run test bench sanitize fuzz memcheck package soak clean
 
 all: build
 
@@ -80,5 +80,13 @@ memcheck:
 	@./scripts/install-deps.sh memcheck
 	./scripts/memcheck.sh
 
+# The long run, not part of test or CI: a million differential operations,
+# every fuzz target for SOAK_FUZZ_SECONDS each, and a 10,000-line chat with
+# its memory measured.
+SOAK_FUZZ_SECONDS ?= 600
+soak:
+	@./scripts/install-deps.sh soak
+	SOAK_FUZZ_SECONDS=$(SOAK_FUZZ_SECONDS) ./scripts/soak.sh
+
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR) $(SAN_DIR) $(BENCH_DIR) $(PKG_DIR) build-fuzz build-memcheck
+	rm -rf $(BUILD_DIR) $(TEST_DIR) $(SAN_DIR) $(BENCH_DIR) $(PKG_DIR) build-fuzz build-memcheck build-soak

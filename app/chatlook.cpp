@@ -1,6 +1,7 @@
 #include "chatlook.h"
 
 #include <QPalette>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -95,4 +96,15 @@ void makeTextReadable(QPalette& palette, QPalette::ColorGroup group)
 {
     palette.setColor(group, QPalette::Text,
                      readableOn(palette.color(group, QPalette::Base), palette.color(group, QPalette::Text)));
+}
+
+QString applicationTitle()
+{
+    return QStringLiteral("Velmora v2");
+}
+
+void setUpApplication()
+{
+    QGuiApplication::setApplicationName(QStringLiteral("velmora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
 }

@@ -34,3 +34,11 @@ double contrastRatio(const QColor& first, const QColor& second);
 QColor readableOn(const QColor& background, const QColor& preferred);
 // Makes the text of `group` readable on its base colour.
 void makeTextReadable(QPalette& palette, QPalette::ColorGroup group);
+
+// The application's title: the main window's caption and the error box's title.
+QString applicationTitle();
+// Names the application for the desktop and the window system. It sets no
+// display name on purpose: Qt appends one to the title of every window whose
+// title does not already end with it, and the address prompt's title must be
+// exactly its caption.
+void setUpApplication();

@@ -1,10 +1,10 @@
 #include "dialogs.h"
 
 #include "addressprompt.h"
+#include "chatlook.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QGuiApplication>
 #include <QMessageBox>
 
 std::optional<QString> WidgetDialogs::promptText(QWidget* parent, const QString& caption, const QString& prompt,
@@ -19,8 +19,7 @@ std::optional<QString> WidgetDialogs::promptText(QWidget* parent, const QString&
 
 void WidgetDialogs::showError(QWidget* parent, const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), message, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), message, QMessageBox::Ok, parent);
     box.exec();
 }
 

@@ -15,10 +15,12 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
 
 using ScktComp::TCustomWinSocket;
 
@@ -39,7 +41,7 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
 {
     initChatResources();
     setObjectName(QStringLiteral("ChatForm"));
-    setWindowTitle(QStringLiteral("Velmora v2"));
+    setWindowTitle(applicationTitle());
     setWindowIcon(chatIcon(QStringLiteral("velmora")));
     setFont(chatFont());
 
@@ -170,12 +172,18 @@ void TChatForm::buildClientArea()
                                           (2 * normalText.blueF() + paleText.blueF()) / 3));
     makeTextReadable(sentColours, QPalette::Disabled);
     Memo1->setPalette(sentColours);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panes are only ever appended to or emptied; an undo history would
+    // hold a second record of every line for nothing.
+    Memo1->setUndoRedoEnabled(false);
 
     Panel2 = new QWidget(clientArea_);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Edit1 = new QLineEdit(Panel2);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(0, 0, Edit1DesignWidth, Edit1Height);
+    // No length limit of its own: lines too long for the peer are refused at Enter.
+    Edit1->setMaxLength(std::numeric_limits<int>::max());
     Edit1->installEventFilter(this);
 
     Memo2 = new QPlainTextEdit(clientArea_);
@@ -183,6 +191,7 @@ void TChatForm::buildClientArea()
     Memo2->setReadOnly(true);
     Memo2->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo2->setUndoRedoEnabled(false);
     QPalette buttonFace = Memo2->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     makeTextReadable(buttonFace, QPalette::Active);
@@ -314,7 +323,23 @@ void TChatForm::runGuarded(const std::function<void()>& step)
 
 void TChatForm::ShowError(const std::exception& error)
 {
-    dialogs_.showError(this, errorBoxText(QString::fromUtf8(error.what())));
+    // The error may have ended listening; say so before the box waits for OK.
+    followSockets();
+    const QString text = errorBoxText(QString::fromUtf8(error.what()));
+    // The box runs its own event loop, in which every further socket error
+    // would open another box on top of it.
+    if (errorBoxOpen_) {
+        appendIncoming(text);
+        return;
+    }
+    const QScopedValueRollback<bool> open(errorBoxOpen_, true);
+    dialogs_.showError(this, text);
+}
+
+void TChatForm::followSockets()
+{
+    if (!ServerSocket->Active() && !ClientSocket->Active())
+        setStatus(QString());
 }
 
 void TChatForm::appendSent(const QString& line)
@@ -337,7 +362,10 @@ QString TChatForm::inputText() const
 
 void TChatForm::clearInput()
 {
-    Edit1->clear();
+    // clear() is undoable and records every character removed; setText()
+    // drops the undo history, so a long chat of pasted lines does not pile up
+    // in the input line.
+    Edit1->setText(QString());
 }
 
 void TChatForm::setStatus(const QString& text)
@@ -365,8 +393,18 @@ bool TChatForm::sendMessage(bool serverRole, std::string_view message)
         if (!connection->Connected())
             return false;
     }
+    // A failed send closes the connection, and the listening socket may
+    // release an accepted one on the spot.
+    const QPointer<TCustomWinSocket> sentOn(connection);
     connection->SendTextOnce(message);
-    return true;
+    return sentOn && sentOn->Connected();
+}
+
+std::size_t TChatForm::queuedBytes(bool serverRole) const
+{
+    if (serverRole)
+        return ServerSocket->Socket()->ConnectionAt(0)->PendingSendBytes();
+    return ClientSocket->Socket()->PendingSendBytes();
 }
 
 void TChatForm::FileListenItemClick()
@@ -389,6 +427,9 @@ void TChatForm::FileConnectItemClick()
 {
     if (ClientSocket->Active())
         ClientSocket->SetActive(false);
+    // Both peers would share one set of session keys: the inbound chat ends first.
+    if (hasInboundPeer())
+        endInboundChat();
     const std::optional<QString> address = dialogs_.promptText(this, QStringLiteral("Computer to connect to"),
                                                                QStringLiteral("Address Name:"), lastAddress_);
     if (!address)
@@ -403,6 +444,24 @@ void TChatForm::ConnectTo(const QString& address)
         return;
     ClientSocket->SetHost(lastAddress_.toStdString());
     ClientSocket->SetActive(true);
+}
+
+bool TChatForm::hasInboundPeer(const TCustomWinSocket* except) const
+{
+    const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
+    for (int i = 0; i < listener->ActiveConnections(); ++i) {
+        const TCustomWinSocket* connection = listener->ConnectionAt(i);
+        if (connection != except && connection->Connected())
+            return true;
+    }
+    return false;
+}
+
+void TChatForm::endInboundChat()
+{
+    ServerSocket->SetActive(false);
+    FileListenItem->setChecked(false);
+    setStatus(QString());
 }
 
 void TChatForm::Disconnect1Click()
@@ -442,18 +501,14 @@ void TChatForm::ServerSocketAccept(QObject*, TCustomWinSocket* Socket)
 }
 
 // One peer at a time: a further incoming connection is closed on arrival,
-// leaving keys, panes and status to the peer already connected.
+// leaving keys, panes and status to the peer already connected, in or out.
 void TChatForm::ServerSocketClientConnect(QObject*, TCustomWinSocket* Socket)
 {
-    const ScktComp::TServerWinSocket* listener = ServerSocket->Socket();
-    for (int i = 0; i < listener->ActiveConnections(); ++i) {
-        const TCustomWinSocket* other = listener->ConnectionAt(i);
-        if (other != Socket && other->Connected()) {
-            refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
-            refused_.emplace_back(Socket);
-            Socket->Close();
-            return;
-        }
+    if (ClientSocket->Active() || hasInboundPeer(Socket)) {
+        refused_.erase(std::remove(refused_.begin(), refused_.end(), nullptr), refused_.end());
+        refused_.emplace_back(Socket);
+        Socket->Close();
+        return;
     }
     Memo2->clear();
 }
@@ -472,7 +527,10 @@ void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
+    const bool awaited = session_->awaitingKey();
     session_->dataArrived(Socket->ReadAvailableText());
+    if (awaited && !session_->awaitingKey())
+        keyedPeer_ = Socket;
 }
 
 void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
@@ -485,6 +543,12 @@ void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, Sckt
     // an orderly close, so the window listens again.
     if (ErrorEvent == ScktComp::eeDisconnect && Socket->Connected())
         Socket->Close();
+    // A connection that never got as far as the peer's key (a port scanner
+    // connecting and resetting, say) is not worth an error box: the pane line
+    // says enough.
+    if (Socket != ServerSocket->Socket() && Socket != keyedPeer_)
+        ErrorCode = 0;
+    followSockets();
 }
 
 void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)

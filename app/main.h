@@ -8,6 +8,7 @@
 #include "session/chatview.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <exception>
 #include <functional>
@@ -38,7 +39,9 @@ public:
     explicit TChatForm(Dialogs& dialogs, QWidget* parent = nullptr);
     ~TChatForm() override;
 
-    // Shows an error that nothing handled in the error box.
+    // Shows an error that nothing handled in the error box. While the box is
+    // open, further errors go into the incoming pane instead, so that a flood
+    // of them still costs the user one key press.
     void ShowError(const std::exception& error);
 
     // ChatView
@@ -54,6 +57,7 @@ public:
     // ChatOutlet: the first accepted connection in the server role, the
     // outgoing one in the client role.
     bool sendMessage(bool serverRole, std::string_view message) override;
+    std::size_t queuedBytes(bool serverRole) const override;
 
     ChatSession& session() { return *session_; }
     QString lastAddress() const { return lastAddress_; }
@@ -123,6 +127,12 @@ private:
     // Runs one command or key event; an error nothing handled goes to the error box.
     void runGuarded(const std::function<void()>& step);
     bool isRefused(const ScktComp::TCustomWinSocket* connection) const;
+    // Whether an accepted connection other than `except` is open.
+    bool hasInboundPeer(const ScktComp::TCustomWinSocket* except = nullptr) const;
+    // Ends every accepted connection without events, as Listen does when it stops.
+    void endInboundChat();
+    // The status claims no listening or connection once no socket is active.
+    void followSockets();
 
     Dialogs& dialogs_;
     QWidget* clientArea_;
@@ -133,4 +143,7 @@ private:
     bool keysCrossedShown_ = false;
     // Incoming connections closed on arrival because a peer was already connected.
     std::vector<QPointer<ScktComp::TCustomWinSocket>> refused_;
+    // The accepted connection whose peer's key was taken in.
+    QPointer<ScktComp::TCustomWinSocket> keyedPeer_;
+    bool errorBoxOpen_ = false;
 };

@@ -1,5 +1,6 @@
 // Velmora v2: a two-person chat over TCP/IP with keys made afresh for every
 // connection.
+#include "chatlook.h"
 #include "dialogs.h"
 #include "main.h"
 #include "net/ScktComp.h"
@@ -21,9 +22,7 @@ int main(int argc, char* argv[])
         return options.report();
 
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
-    QApplication::setDesktopFileName(QStringLiteral("velmora"));
+    setUpApplication();
 
     WidgetDialogs dialogs;
     TChatForm chatForm(dialogs);

@@ -62,6 +62,7 @@ struct Session {
     // Nothing is sent: the input is only ever received.
     struct : ChatOutlet {
         bool sendMessage(bool, std::string_view) override { return false; }
+        std::size_t queuedBytes(bool) const override { return 0; }
     } outlet;
     ChatSession session{view, outlet};
 

@@ -3,13 +3,14 @@
 # are missing: a second run on a prepared machine calls no apt-get.
 #
 #   scripts/install-deps.sh [target...]    run (default), test, bench, fuzz, memcheck,
-#                                          package
+#                                          package, soak
 set -euo pipefail
 
 # The program: compiler, CMake, the Qt it links and a font to draw with.
 run=(build-essential cmake pkg-config qt6-base-dev libgl-dev fontconfig fonts-dejavu-core)
-# The suite: GoogleTest and GMP, the arithmetic's oracle.
-test=("${run[@]}" libgtest-dev libgmp-dev)
+# The suite: GoogleTest, GMP as the arithmetic's oracle, and a virtual X
+# server with xprop to read window titles as the window system sees them.
+test=("${run[@]}" libgtest-dev libgmp-dev xvfb xauth x11-utils)
 
 packages=()
 for target in "${@:-run}"; do
@@ -19,10 +20,11 @@ for target in "${@:-run}"; do
     bench) packages+=("${run[@]}" libbenchmark-dev libgmp-dev) ;;
     fuzz) packages+=("${run[@]}" libgmp-dev clang libclang-rt-dev) ;;
     memcheck) packages+=("${test[@]}" valgrind) ;;
+    soak) packages+=("${test[@]}" clang libclang-rt-dev) ;;
     # dpkg-shlibdeps and file for CPack's dependency scan, the two validators,
     # and man to check that the manual pages format cleanly.
     package) packages+=("${run[@]}" dpkg-dev file desktop-file-utils appstream man-db) ;;
-    *) echo "install-deps.sh: unknown target '$target' (run, test, bench, fuzz, memcheck, package)" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown target '$target' (run, test, bench, fuzz, memcheck, package, soak)" >&2; exit 2 ;;
   esac
 done
 

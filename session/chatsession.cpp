@@ -38,13 +38,6 @@ std::string_view withoutLeadingZeros(std::string_view text)
     return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
-std::size_t binaryLength(GInt::Num n)
-{
-    std::string bits;
-    GInt::NumToBinary(n, bits);
-    return bits == "0" ? 0 : bits.size();
-}
-
 // A received line as text: UTF-8 when it is valid UTF-8, else one character
 // per byte, so that a peer writing in a single-byte code page stays readable.
 QString displayText(std::string_view bytes)
@@ -70,15 +63,18 @@ ChatSession::ChatSession(ChatView& view, ChatOutlet& outlet) : view_(view), outl
 
 void ChatSession::connectionAccepted(const QString& peerAddress)
 {
-    outlet_.sendMessage(true, generateOwnKey(true));
+    const bool stillConnected = outlet_.sendMessage(true, generateOwnKey(true));
     awaitPeerKey(true);
-    view_.setStatus(QStringLiteral("Connected to: ") + peerAddress);
+    // A peer that left while the key was made has been closed by the send,
+    // and the front end has moved on; the status is no longer this connection's.
+    if (stillConnected)
+        view_.setStatus(QStringLiteral("Connected to: ") + peerAddress);
 }
 
 void ChatSession::connectionMade(const QString& peerHostName)
 {
-    outlet_.sendMessage(false, generateOwnKey(false));
-    view_.setStatus(QStringLiteral("Connected to: ") + peerHostName);
+    if (outlet_.sendMessage(false, generateOwnKey(false)))
+        view_.setStatus(QStringLiteral("Connected to: ") + peerHostName);
     awaitPeerKey(false);
 }
 
@@ -97,8 +93,20 @@ void ChatSession::enterPressed()
         return;
     const QString line = view_.inputText();
     const QByteArray bytes = line.toUtf8();
+    // Every block of k-1 bits becomes k bits, so the message is at least as
+    // long as the line less one block: a line that long is refused before
+    // the time is spent encrypting it.
+    const std::size_t blockBytes = GInt::BinaryLength(own.Modulus) / 8 + 1;
+    const bool surelyTooLong = static_cast<std::size_t>(bytes.size()) > MaxLineMessage + blockBytes;
+    const std::string message =
+        surelyTooLong ? std::string() : encryptOwnLine(std::string_view(bytes.constData(), bytes.size()));
+    if (surelyTooLong || message.size() > MaxLineMessage)
+        throw ESessionError("The line is too long to send: a peer takes in at most "
+                            + std::to_string(MaxLineMessage) + " bytes of encrypted line");
+    if (outlet_.queuedBytes(serverRole_) + message.size() > MaxQueuedBytes)
+        throw ESessionError("The peer is not taking data: the line was not sent");
     // The connection of this role has ended: the line stays in the input.
-    if (!outlet_.sendMessage(serverRole_, encryptOwnLine(std::string_view(bytes.constData(), bytes.size()))))
+    if (!outlet_.sendMessage(serverRole_, message))
         return;
     view_.clearInput();
     view_.appendSent(line);
@@ -163,7 +171,7 @@ void ChatSession::takePeerKey(std::string_view text)
     GInt::OwnedNum modulus, exponent;
     GInt::DecimalToNum(modulusDigits.empty() ? std::string_view("0") : modulusDigits, modulus.out());
     GInt::DecimalToNum(exponentDigits, exponent.out());
-    const std::size_t modulusBits = binaryLength(modulus.get());
+    const std::size_t modulusBits = GInt::BinaryLength(modulus.get());
     if (modulusBits < 2)
         refuseKey("the modulus is below 2");
     if (modulusBits > MaxModulusBits)
@@ -190,7 +198,8 @@ void ChatSession::showLine(std::string_view chunk)
     try {
         line = RSA::DecryptLine(chunk, peer.DecryptExponent, peer.Modulus);
     } catch (const RSA::ECipherError& error) {
-        throw ESessionError(std::string("The received line cannot be decrypted: ") + error.what());
+        // The cipher's message already says what went wrong with the line.
+        throw ESessionError(error.what());
     }
     view_.appendIncoming(displayText(line));
 }

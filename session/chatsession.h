@@ -25,6 +25,12 @@ public:
     static constexpr std::size_t MaxLineMessage = 16384;
     // Largest peer modulus taken in, in binary digits.
     static constexpr std::size_t MaxModulusBits = 1024;
+    // Most bytes left queued on a connection whose peer does not read. It holds
+    // 64 lines of the longest kind on top of what the system's own socket
+    // buffers take, so a peer that is only busy (making its key, an open
+    // dialog) never reaches it, while one that stopped reading costs at most
+    // this much memory; a line that would go beyond it is refused.
+    static constexpr std::size_t MaxQueuedBytes = 1 << 20;
 
     // Key and line messages go out through `outlet`, which knows the connection.
     ChatSession(ChatView& view, ChatOutlet& outlet);

@@ -125,7 +125,12 @@ bool TermChat::sendMessage(bool, std::string_view message)
     if (!peer_ || !peer_->Connected())
         return false;
     peer_->SendTextOnce(message);
-    return true;
+    return peer_ && peer_->Connected();
+}
+
+std::size_t TermChat::queuedBytes(bool) const
+{
+    return peer_ ? peer_->PendingSendBytes() : 0;
 }
 
 // One read per notification never blocks, on a pipe as on a terminal; the

@@ -65,6 +65,7 @@ private:
     void setStatus(const QString& text) override;
     // ChatOutlet: the one peer, in either role.
     bool sendMessage(bool serverRole, std::string_view message) override;
+    std::size_t queuedBytes(bool serverRole) const override;
 
     void readInput();
     void pumpTick();

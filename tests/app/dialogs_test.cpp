@@ -7,7 +7,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -52,6 +54,25 @@ TEST(AddressPrompt, LaidOutInDialogUnitsOfItsFont)
     EXPECT_EQ(prompt.cancelButton()->text(), "Cancel");
     EXPECT_TRUE(prompt.okButton()->isDefault());
     EXPECT_FALSE(prompt.cancelButton()->isDefault());
+}
+
+// Qt appends the application's display name to window titles on the way to
+// the window system, so the title is read back from the X server itself.
+TEST(AddressPrompt, TitleOnTheXServerIsExactlyTheCaption)
+{
+    const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+    if (xvfbRun.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
+        GTEST_SKIP() << "needs xvfb-run and xprop";
+    QProcess probe;
+    probe.start(xvfbRun, {QStringLiteral("-a"), QStringLiteral(VELMORA_PROMPT_TITLE_PROBE)});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const QString output = QString::fromUtf8(probe.readAllStandardOutput());
+    ASSERT_EQ(probe.exitCode(), 0) << output.toStdString() << probe.readAllStandardError().toStdString();
+    QStringList titles;
+    for (const QString& line : output.split(u'\n', Qt::SkipEmptyParts))
+        titles << line.section(QStringLiteral(" = "), 1);
+    EXPECT_EQ(titles.join(u'|').toStdString(), "\"Computer to connect to\"|\"Computer to connect to\"")
+        << output.toStdString();
 }
 
 TEST(AddressPrompt, StartsWithAllTextSelectedAndTakesAtMost255Characters)

@@ -23,6 +23,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <limits>
+
 namespace {
 
 QStringList actionTexts(const QMenu* menu)
@@ -124,7 +126,8 @@ TEST_F(ChatWindow, DesignGeometry)
     EXPECT_EQ(form.Edit1->geometry(), QRect(0, 0, 427, 21));
     EXPECT_EQ(form.Memo2->geometry(), QRect(0, 184, 427, incomingHeight));
     EXPECT_EQ(form.StatusBar1->height(), 17);
-    EXPECT_EQ(form.Edit1->maxLength(), QLineEdit().maxLength());
+    // No length limit: Qt's default would stop a pasted line at 32767 characters.
+    EXPECT_EQ(form.Edit1->maxLength(), std::numeric_limits<int>::max());
     EXPECT_EQ(form.focusWidget(), form.Edit1);
 }
 
@@ -133,6 +136,7 @@ TEST_F(ChatWindow, PanesSettings)
     EXPECT_FALSE(form.Memo1->isEnabled());
     EXPECT_EQ(form.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_TRUE(form.Memo2->isEnabled());
     EXPECT_TRUE(form.Memo2->isReadOnly());
     EXPECT_EQ(form.Memo2->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -221,6 +225,21 @@ TEST_F(ChatWindow, ListeningOnATakenPortShowsTheBindErrorUnchanged)
     form.FileListenItem->trigger();
     EXPECT_FALSE(checked());
     EXPECT_EQ(form.status(), "");
+}
+
+// When the listening socket itself fails, the layer switches it off and
+// reports an error; whatever the error, the status must not go on saying
+// "Listening..." once nothing listens.
+TEST_F(ChatWindow, StatusFollowsTheListenerThroughAnError)
+{
+    form.FileListenItem->trigger();
+    ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 24"));
+    EXPECT_EQ(form.status(), "Listening...") << "still listening";
+
+    form.ServerSocket->SetActive(false);
+    ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 22"));
+    EXPECT_EQ(form.status(), "");
+    EXPECT_EQ(dialogs.errors, QStringList({"Asynchronous socket error 24.", "Asynchronous socket error 22."}));
 }
 
 TEST_F(ChatWindow, PromptCancelledChangesNothing)

@@ -85,9 +85,11 @@ RawEnd::~RawEnd()
         ::close(fd_);
 }
 
-RawEnd RawEnd::connectTo(int port)
+RawEnd RawEnd::connectTo(int port, int receiveBuffer)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     makeNonBlocking(fd);
     const sockaddr_in address = nettest::loopback(static_cast<std::uint16_t>(port));
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
@@ -109,6 +111,16 @@ void RawEnd::send(const std::string& bytes)
         else
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
+}
+
+void RawEnd::reset()
+{
+    if (fd_ < 0)
+        return;
+    const linger abort{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd_);
+    fd_ = -1;
 }
 
 bool RawEnd::pump()

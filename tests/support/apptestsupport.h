@@ -26,7 +26,16 @@ public:
 
     std::optional<QString> promptText(QWidget*, const QString& caption, const QString& prompt,
                                       const QString& initialText) override;
-    void showError(QWidget*, const QString& message) override { errors << message; }
+    // Runs while an error box is "open", as the user's time over it: the
+    // window's event loop goes on meanwhile, as it does under a modal box.
+    std::function<void(const QString& message)> whileErrorShown;
+
+    void showError(QWidget*, const QString& message) override
+    {
+        errors << message;
+        if (whileErrorShown)
+            whileErrorShown(message);
+    }
     void showAbout(QDialog&) override { ++aboutShown; }
     void alert(QWidget* window) override { alerted << window; }
 };
@@ -51,9 +60,12 @@ public:
     ~RawEnd();
 
     // Connects to 127.0.0.1:port; the connection may still be under way on return.
-    static RawEnd connectTo(int port);
+    // A receive buffer size other than 0 is set before connecting.
+    static RawEnd connectTo(int port, int receiveBuffer = 0);
     bool valid() const { return fd_ >= 0; }
     void send(const std::string& bytes);
+    // Closes with a reset instead of an orderly close, as a port scanner does.
+    void reset();
     // Reads what has arrived; false once the peer has closed.
     bool pump();
     // Waits for the peer to close (a read of 0 bytes).

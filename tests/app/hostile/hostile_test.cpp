@@ -4,6 +4,7 @@
 // keep running, and afterwards chat normally with a well-behaved window.
 #include "tests/support/apptestsupport.h"
 
+#include "app/chatlook.h"
 #include "session/chatsession.h"
 #include "app/main.h"
 #include "bignum/GInt.h"
@@ -15,10 +16,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <iostream>
 #include <random>
+
+#include <sys/socket.h>
 #include <string>
 
 namespace {
@@ -78,9 +84,9 @@ protected:
 
     // Connects a raw peer and waits for the window's key message; the window
     // then awaits the peer's key.
-    RawEnd ConnectPeer()
+    RawEnd ConnectPeer(int receiveBuffer = 0)
     {
-        RawEnd peer = RawEnd::connectTo(port);
+        RawEnd peer = RawEnd::connectTo(port, receiveBuffer);
         EXPECT_TRUE(peer.valid());
         EXPECT_TRUE(waitUntil([&] {
             peer.pump();
@@ -347,13 +353,178 @@ TEST_F(HostilePeer, ResetByThePeerLeavesTheWindowListening)
     ChatWithGoodPeer();
 }
 
+int PaneLines(const QPlainTextEdit* pane)
+{
+    return pane->document()->isEmpty() ? 0 : pane->blockCount();
+}
+
+// While the first error box is open, the rest of a flood of malformed key
+// messages arrives, each in a read of its own. They go into the incoming pane,
+// and the user has one box to close, not one per message.
+TEST_F(HostilePeer, AFloodOfBadMessagesOpensOneBox)
+{
+    RawEnd peer = ConnectPeer();
+    constexpr int Flood = 200;
+    const QString missing = MalformedKey + "the separator :: is missing.";
+    bool flooded = false;
+    dialogs.whileErrorShown = [&](const QString&) {
+        if (flooded)
+            return;
+        flooded = true;
+        for (int i = 1; i < Flood; ++i) {
+            peer.send("no separator " + std::to_string(i));
+            ASSERT_TRUE(waitUntil([&] { return PaneLines(form.Memo2) == i; }, 30s)) << "message " << i;
+        }
+    };
+    peer.send("no separator 0");
+    ASSERT_TRUE(waitUntil([&] { return flooded && !dialogs.errors.isEmpty(); }, 30s));
+    EXPECT_EQ(dialogs.errors, QStringList({missing}));
+    const QStringList pane = Lines(form.Memo2);
+    EXPECT_EQ(pane.size(), Flood - 1);
+    EXPECT_EQ(pane.count(missing), Flood - 1) << pane.value(0).toStdString();
+
+    // Once the box is closed, the next error has a box of its own again.
+    EXPECT_EQ(SendExpectingError(peer, "still no separator"), missing);
+    EXPECT_TRUE(form.session().awaitingKey());
+    Hangup(peer);
+    ChatWithGoodPeer();
+}
+
+// A port scan while listening: connects, some of which get as far as the
+// window's key message, each ended with a reset. Every error is a pane line;
+// no box opens, and the window listens on.
+TEST_F(HostilePeer, AScannerResettingItsConnectionsOpensNoBox)
+{
+    constexpr int Scans = 61; // the last one waits for the key too
+    const auto idle = [&] {
+        return form.status() == "Listening..." && form.ServerSocket->Socket()->ActiveConnections() == 0;
+    };
+    for (int i = 0; i < Scans; ++i) {
+        // Every sixth probe waits for the window's key message before its reset.
+        const bool waitForKey = i % 6 == 0;
+        if (waitForKey) {
+            ASSERT_TRUE(waitUntil(idle, 20s));
+        }
+        RawEnd probe = RawEnd::connectTo(port);
+        ASSERT_TRUE(probe.valid());
+        if (waitForKey) {
+            ASSERT_TRUE(waitUntil([&] {
+                probe.pump();
+                return probe.received().find("//") != std::string::npos;
+            })) << "probe " << i;
+        }
+        probe.reset();
+    }
+    ASSERT_TRUE(waitUntil(idle, 20s));
+    settle(300ms);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(" | ").toStdString();
+    EXPECT_TRUE(Lines(form.Memo2).contains("***** Windows Sockets Error #104")) << form.Memo2->toPlainText().toStdString();
+    ChatWithGoodPeer();
+}
+
+// Lines the peer cannot take are refused at Enter: one whose message would be
+// longer than a peer takes in, and any line once the peer has stopped reading
+// and a full queue waits for it. The input keeps the line, the sent pane does
+// not show it, and once the peer reads again lines go out as before.
+TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
+{
+    // Small system buffers on both ends, so that the window's own queue
+    // soon takes what the peer does not read.
+    RawEnd peer = ConnectPeer(4096);
+    const int sendBuffer = 4096;
+    ::setsockopt(form.ServerSocket->Socket()->ConnectionAt(0)->SocketHandle(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
+                 sizeof sendBuffer);
+    peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
+    ASSERT_TRUE(waitUntil([&] { return !form.session().awaitingKey(); }));
+    const auto type = [&](const QString& line) {
+        form.Edit1->setText(line);
+        QTest::keyClick(form.Edit1, Qt::Key_Return);
+    };
+    const QString tooLong = QStringLiteral("The line is too long to send: a peer takes in at most 16384 bytes of encrypted line.");
+
+    // Lengths about the limit, where only the encrypted length decides, and far past it.
+    std::uint32_t seed = std::random_device{}();
+    if (const char* text = std::getenv("VELMORA_TEST_SEED"))
+        seed = static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
+    std::cout << "VELMORA_TEST_SEED=" << seed << std::endl;
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> nearLimit(16000, 16500), letter('a', 'z');
+    constexpr int NearLimit = 8;
+    for (int round = 0; round < NearLimit + 2; ++round) {
+        const int length = round < NearLimit ? nearLimit(rng) : (round == NearLimit ? 40000 : 1000000);
+        std::string line(static_cast<std::size_t>(length), ' ');
+        for (char& c : line)
+            c = static_cast<char>(letter(rng));
+        const bool fits = round < NearLimit && form.session().encryptOwnLine(line).size() <= ChatSession::MaxLineMessage;
+        const qsizetype errorsBefore = dialogs.errors.size();
+        const int sentBefore = PaneLines(form.Memo1);
+        type(QString::fromLatin1(line));
+        if (fits) {
+            EXPECT_EQ(dialogs.errors.size(), errorsBefore) << "length " << length;
+            EXPECT_EQ(form.Edit1->text(), "");
+            EXPECT_EQ(PaneLines(form.Memo1), sentBefore + 1);
+        } else {
+            EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1) << "length " << length;
+            EXPECT_EQ(dialogs.errors.value(errorsBefore), tooLong);
+            EXPECT_EQ(form.Edit1->text().size(), length) << "the input keeps the line";
+            EXPECT_EQ(PaneLines(form.Memo1), sentBefore);
+        }
+        peer.pump();
+    }
+
+    // The peer stops reading: lines queue up to the cap, then are refused.
+    ScktComp::TCustomWinSocket* connection = form.ServerSocket->Socket()->ConnectionAt(0);
+    const QString line(15000, u'q');
+    const qsizetype errorsBefore = dialogs.errors.size();
+    int sent = 0;
+    while (dialogs.errors.size() == errorsBefore && sent < 5000) {
+        type(line);
+        ++sent;
+    }
+    ASSERT_EQ(dialogs.errors.size(), errorsBefore + 1) << sent << " lines went out without a refusal";
+    std::cout << sent - 1 << " lines went out before the first refusal" << std::endl;
+    EXPECT_EQ(dialogs.errors.last(), "The peer is not taking data: the line was not sent.");
+    EXPECT_EQ(form.Edit1->text(), line);
+    const int sentLines = PaneLines(form.Memo1);
+    const std::size_t queued = connection->PendingSendBytes();
+    EXPECT_LE(queued, ChatSession::MaxQueuedBytes);
+    EXPECT_GT(queued + form.session().encryptOwnLine(line.toStdString()).size(), ChatSession::MaxQueuedBytes);
+    constexpr int Refused = 10;
+    for (int i = 0; i < Refused; ++i)
+        QTest::keyClick(form.Edit1, Qt::Key_Return);
+    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1 + Refused);
+    EXPECT_EQ(connection->PendingSendBytes(), queued);
+    EXPECT_EQ(PaneLines(form.Memo1), sentLines);
+
+    // The peer reads again: the queue drains and the next line arrives.
+    ASSERT_TRUE(waitUntil([&] {
+        peer.pump();
+        return connection->PendingSendBytes() == 0;
+    }));
+    settle(200ms);
+    peer.pump();
+    const std::size_t before = peer.received().size();
+    type(QStringLiteral("through again"));
+    EXPECT_EQ(PaneLines(form.Memo1), sentLines + 1);
+    EXPECT_TRUE(waitUntil([&] {
+        peer.pump();
+        try {
+            return DecryptFromWindow(peer.received().substr(before), windowKey) == "through again";
+        } catch (const RSA::ECipherError&) {
+            return false;
+        }
+    }));
+    EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1 + Refused);
+    Hangup(peer);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Velmora v2"));
+    setUpApplication();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
