@@ -1,6 +1,7 @@
 // The chat window: menu, tool button, the sent pane, the input line, the
 // incoming pane and the status bar, with the listening and the connecting
-// socket and the commands that switch them.
+// socket and the commands that switch them. main() is in app/velmora.cpp; it
+// reads the command line (session/startoptions.h) and shows this window.
 #pragma once
 
 #include "net/ScktComp.h"
@@ -63,28 +64,29 @@ public:
     QString lastAddress() const { return lastAddress_; }
     AboutBox& aboutBox() { return *aboutBox_; }
 
-    // Components, in declaration order.
-    QMenuBar* MainMenu1;
-    QMenu* File1;
-    QAction* Exit1;
-    QAction* FileConnectItem;
-    QAction* FileListenItem;
-    QStatusBar* StatusBar1;
-    QFrame* Bevel1;
-    QWidget* Panel1;
-    QPlainTextEdit* Memo1;
-    QPlainTextEdit* Memo2;
-    QAction* N1;
-    QToolButton* SpeedButton1;
-    QAction* Disconnect1;
-    ScktComp::TServerSocket* ServerSocket;
-    ScktComp::TClientSocket* ClientSocket;
-    QWidget* Panel2;
-    QLineEdit* Edit1;
-    QLabel* GIFImage1;
-    QLabel* Image1;
-    QMenu* Help1;
-    QAction* About1;
+    // Components, in declaration order. The names are the window's fixed
+    // component names, which tests and the accessibility tree find them by.
+    QMenuBar* MainMenu1;          // the menu bar
+    QMenu* File1;                 // "&File"
+    QAction* Exit1;               // File > Exit: closes both sockets and the window
+    QAction* FileConnectItem;     // File > Connect...: asks for an address, connects out
+    QAction* FileListenItem;      // File > Listen (a check item): listens on the port, or stops
+    QStatusBar* StatusBar1;       // "Listening...", "Connected to: " and the peer, or empty
+    QFrame* Bevel1;               // the sunken line under the menu
+    QWidget* Panel1;              // the tool panel: Connect!, the lock picture and the logo
+    QPlainTextEdit* Memo1;        // the sent pane: the lines this user sent, in plain text
+    QPlainTextEdit* Memo2;        // the incoming pane: the peer's lines and connection messages
+    QAction* N1;                  // the separator above Exit
+    QToolButton* SpeedButton1;    // the "Connect!" tool button, as File > Connect...
+    QAction* Disconnect1;         // File > Disconnect: ends the outgoing chat, then toggles Listen
+    ScktComp::TServerSocket* ServerSocket;  // the listening socket (server role)
+    ScktComp::TClientSocket* ClientSocket;  // the connecting socket (client role)
+    QWidget* Panel2;              // the strip that holds the input line
+    QLineEdit* Edit1;             // the input line: Enter sends its text
+    QLabel* GIFImage1;            // the logo
+    QLabel* Image1;               // the lock: open until both keys have crossed, then closed
+    QMenu* Help1;                 // "&Help"
+    QAction* About1;              // Help > About: the borderless about box
 
     // Commands.
     void FileListenItemClick();
