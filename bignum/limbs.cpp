@@ -1,6 +1,7 @@
 #include "bignum/limbs.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace GInt::limbs {
 
@@ -135,6 +136,7 @@ Limbs AddDigits(const Limbs& x, const Limbs& y)
 
 Limbs SubtractDigits(const Limbs& x, const Limbs& y)
 {
+    assert(CompareByLength(x, y) >= 0);
     Limbs difference(x.size());
     int32_t borrow = 0;
     for (size_t i = 0; i < x.size(); ++i) {
@@ -149,6 +151,7 @@ Limbs SubtractDigits(const Limbs& x, const Limbs& y)
 
 void AddSmall(Limbs& x, uint32_t k)
 {
+    assert(k < kBase && !x.empty());
     uint32_t carry = k;
     for (size_t i = 0; i < x.size() && carry; ++i) {
         const uint32_t s = x[i] + carry;
@@ -180,11 +183,13 @@ void Multiply(const uint32_t* a, size_t na, const uint32_t* b, size_t nb, uint32
 
 uint32_t DivSmallInPlace(Limbs& x, uint32_t d)
 {
+    assert(d >= 1 && d < kBase);
     return Chain::DivideSmall(x.data(), x.size(), d);
 }
 
 void DivMod(const Limbs& a, const Limbs& b, Limbs* q, Limbs& r)
 {
+    assert(!a.empty() && !IsZero(b));
     const size_t n = b.size();
     if (a.size() < n) {
         if (q)

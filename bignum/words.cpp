@@ -1,6 +1,7 @@
 #include "bignum/words.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace GInt::words {
 
@@ -41,6 +42,7 @@ void Trim(Words& x)
 
 bool BitAt(const Words& x, size_t position)
 {
+    assert(position < 64 * x.size());
     return (x[position / kWordBits] >> (position % kWordBits)) & 1;
 }
 
@@ -120,6 +122,7 @@ size_t BitLength(const Words& x)
 
 void AppendBits(const Words& x, size_t unit, std::string& out)
 {
+    assert(unit >= 1);
     const size_t length = std::max<size_t>(BitLength(x), 1);
     const size_t padded = (length + unit - 1) / unit * unit;
     out.append(padded - length, '0');
@@ -142,6 +145,7 @@ int Compare(const Words& x, const Words& y)
 
 void SubtractInPlace(Words& x, const Words& y)
 {
+    assert(Compare(x, y) >= 0);
     Word borrow = 0;
     for (size_t i = 0; i < x.size(); ++i) {
         const DoubleWord d = static_cast<DoubleWord>(x[i]) - (i < y.size() ? y[i] : 0) - borrow;
