@@ -37,18 +37,16 @@ root=$work/root
 
 expected=(
   usr/bin/velmora
+  usr/bin/velmora-term
   usr/share/applications/velmora.desktop
   usr/share/icons/hicolor/scalable/apps/velmora.svg
   usr/share/metainfo/invalid.velmora.Velmora.metainfo.xml
   usr/share/man/man1/velmora.1.gz
+  usr/share/man/man1/velmora-term.1.gz
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/velmora.png")
 done
-# The terminal front end, where it is built, comes with its manual page.
-if [[ -e "$root/usr/bin/velmora-term" ]]; then
-  expected+=(usr/share/man/man1/velmora-term.1.gz)
-fi
 for file in "${expected[@]}"; do
   [[ -f "$root/$file" ]] || fail "missing $file"
 done
