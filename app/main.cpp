@@ -176,16 +176,18 @@ QString TChatForm::status() const
     return statusField_->text();
 }
 
+TCustomWinSocket* TChatForm::connectionOf(bool serverRole) const
+{
+    if (serverRole)
+        return ServerSocket->Socket()->ConnectionAt(0);
+    return ClientSocket->Socket();
+}
+
 bool TChatForm::sendMessage(bool serverRole, std::string_view message)
 {
-    TCustomWinSocket* connection = nullptr;
-    if (serverRole) {
-        connection = ServerSocket->Socket()->ConnectionAt(0);
-    } else {
-        connection = ClientSocket->Socket();
-        if (!connection->Connected())
-            return false;
-    }
+    TCustomWinSocket* const connection = connectionOf(serverRole);
+    if (!serverRole && !connection->Connected())
+        return false;
     // A failed send closes the connection, and the listening socket may
     // release an accepted one on the spot.
     const QPointer<TCustomWinSocket> sentOn(connection);
@@ -195,9 +197,7 @@ bool TChatForm::sendMessage(bool serverRole, std::string_view message)
 
 std::size_t TChatForm::queuedBytes(bool serverRole) const
 {
-    if (serverRole)
-        return ServerSocket->Socket()->ConnectionAt(0)->PendingSendBytes();
-    return ClientSocket->Socket()->PendingSendBytes();
+    return connectionOf(serverRole)->PendingSendBytes();
 }
 
 void TChatForm::FileListenItemClick()
@@ -208,21 +208,28 @@ void TChatForm::FileListenItemClick()
         ServerSocket->SetActive(true);
         setStatus(QStringLiteral("Listening..."));
     } else {
-        if (ServerSocket->Active()) {
-            ServerSocket->SetActive(false);
-            connectionEnded(true);
-        }
-        setStatus(QString());
+        stopListening();
     }
+}
+
+void TChatForm::stopListening()
+{
+    if (ServerSocket->Active()) {
+        ServerSocket->SetActive(false);
+        connectionEnded(true);
+    }
+    FileListenItem->setChecked(false);
+    setStatus(QString());
 }
 
 void TChatForm::FileConnectItemClick()
 {
     if (ClientSocket->Active())
         ClientSocket->SetActive(false);
-    // Both peers would share one set of session keys: the inbound chat ends first.
+    // Both peers would share one set of session keys: the inbound chat ends
+    // first, every accepted connection closed without events.
     if (hasInboundPeer())
-        endInboundChat();
+        stopListening();
     const std::optional<QString> address = dialogs_.promptText(this, QStringLiteral("Computer to connect to"),
                                                                QStringLiteral("Address Name:"), lastAddress_);
     if (!address)
@@ -248,13 +255,6 @@ bool TChatForm::hasInboundPeer(const TCustomWinSocket* except) const
             return true;
     }
     return false;
-}
-
-void TChatForm::endInboundChat()
-{
-    ServerSocket->SetActive(false);
-    FileListenItem->setChecked(false);
-    setStatus(QString());
 }
 
 void TChatForm::Disconnect1Click()

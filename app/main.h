@@ -131,8 +131,12 @@ private:
     bool isRefused(const ScktComp::TCustomWinSocket* connection) const;
     // Whether an accepted connection other than `except` is open.
     bool hasInboundPeer(const ScktComp::TCustomWinSocket* except = nullptr) const;
-    // Ends every accepted connection without events, as Listen does when it stops.
-    void endInboundChat();
+    // Stops listening: every accepted connection ends without events, the
+    // Listen mark goes and the status empties.
+    void stopListening();
+    // The connection a line goes out on in the given role: the first accepted
+    // one (raising when the peer has gone) or the outgoing one.
+    ScktComp::TCustomWinSocket* connectionOf(bool serverRole) const;
     // The status claims no listening or connection once no socket is active.
     void followSockets();
 

@@ -55,6 +55,12 @@ QString displayText(std::string_view bytes)
     throw ESessionError("The peer's key message is malformed: " + reason);
 }
 
+[[noreturn]] void refuseLongLine()
+{
+    throw ESessionError("The line is too long to send: a peer takes in at most "
+                        + std::to_string(ChatSession::MaxLineMessage) + " bytes of encrypted line");
+}
+
 } // namespace
 
 ChatSession::ChatSession(ChatView& view, ChatOutlet& outlet) : view_(view), outlet_(outlet)
@@ -97,12 +103,11 @@ void ChatSession::enterPressed()
     // long as the line less one block: a line that long is refused before
     // the time is spent encrypting it.
     const std::size_t blockBytes = GInt::BinaryLength(own.Modulus) / 8 + 1;
-    const bool surelyTooLong = static_cast<std::size_t>(bytes.size()) > MaxLineMessage + blockBytes;
-    const std::string message =
-        surelyTooLong ? std::string() : encryptOwnLine(std::string_view(bytes.constData(), bytes.size()));
-    if (surelyTooLong || message.size() > MaxLineMessage)
-        throw ESessionError("The line is too long to send: a peer takes in at most "
-                            + std::to_string(MaxLineMessage) + " bytes of encrypted line");
+    if (static_cast<std::size_t>(bytes.size()) > MaxLineMessage + blockBytes)
+        refuseLongLine();
+    const std::string message = encryptOwnLine(std::string_view(bytes.constData(), bytes.size()));
+    if (message.size() > MaxLineMessage)
+        refuseLongLine();
     if (outlet_.queuedBytes(serverRole_) + message.size() > MaxQueuedBytes)
         throw ESessionError("The peer is not taking data: the line was not sent");
     // The connection of this role has ended: the line stays in the input.
