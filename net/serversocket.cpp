@@ -8,6 +8,12 @@ namespace ScktComp {
 TServerSocket::TServerSocket(QObject* parent) : QObject(parent), socket_(new TServerWinSocket(this))
 {
     TServerWinSocketPrivate& d = TServerWinSocketPrivate::of(*socket_);
+    // The listening socket's own errors go where its connections' go.
+    const auto clientError = [this](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
+        const TSocketErrorEvent handler = OnClientError;
+        if (handler)
+            handler(socket_, socket, kind, code);
+    };
     d.setSinks(
         [this](TCustomWinSocket* socket, TSocketEvent event) {
             TSocketNotifyEvent handler;
@@ -28,12 +34,7 @@ TServerSocket::TServerSocket(QObject* parent) : QObject(parent), socket_(new TSe
             if (handler)
                 handler(this, socket);
         },
-        // The listening socket's own errors go where its connections' go.
-        [this](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
-            const TSocketErrorEvent handler = OnClientError;
-            if (handler)
-                handler(socket_, socket, kind, code);
-        });
+        clientError);
     d.setClientSinks(
         [this](TCustomWinSocket* socket, TSocketEvent event) {
             TSocketNotifyEvent handler;
@@ -56,11 +57,7 @@ TServerSocket::TServerSocket(QObject* parent) : QObject(parent), socket_(new TSe
             if (handler)
                 handler(socket_, socket);
         },
-        [this](TCustomWinSocket* socket, TErrorEvent kind, int& code) {
-            const TSocketErrorEvent handler = OnClientError;
-            if (handler)
-                handler(socket_, socket, kind, code);
-        });
+        clientError);
 }
 
 TServerSocket::~TServerSocket()
