@@ -179,10 +179,18 @@ void TermChat::pumpTick()
         closeWhenDone();
         return;
     }
+    // A peer slow to read gets the next line once the last has gone out, so
+    // the session's limit on unread bytes is never what stops a piped line.
+    if (peer_->PendingSendBytes() > 0)
+        return;
     try {
         session_.enterPressed();
     } catch (const std::exception& error) {
+        // The line cannot go out (too long for any peer): said once, and the
+        // lines behind it go on; the run ends with the error status.
         report(QString::fromUtf8(error.what()));
+        lineRefused_ = true;
+        clearInput();
     }
 }
 
@@ -244,7 +252,7 @@ void TermChat::peerLeft(TCustomWinSocket* socket)
     const bool linesLost = !queue_.empty();
     if (linesLost)
         report(QStringLiteral("%1 line(s) were not sent").arg(queue_.size()));
-    finish(peerError_.isEmpty() && !linesLost ? ExitDone : ExitError);
+    finish(peerError_.isEmpty() && !linesLost && !lineRefused_ ? ExitDone : ExitError);
 }
 
 void TermChat::dataArrived(TCustomWinSocket* socket)

@@ -97,6 +97,8 @@ private:
     bool inputEnded_ = false;
     bool closing_ = false;
     bool finished_ = false;
+    // A line the session refused (too long for any peer) was dropped.
+    bool lineRefused_ = false;
     int exitCode_ = ExitDone;
     // The error that ended the chat with the current peer, reported when it is gone.
     QString peerError_;

@@ -161,6 +161,25 @@ TEST_F(TermKeep, ServesTheNextPeer)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
 }
 
+// A piped line too long for any peer is refused once and dropped; the lines
+// behind it still go out, and the run ends with the error status.
+using TermLongLine = TermKeep;
+TEST_F(TermLongLine, IsRefusedOnceAndTheNextLinesGoOn)
+{
+    StartOptions options;
+    options.listen = true;
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+    chat.start();
+    writeLines(typing.get(), {QString(ChatSession::MaxLineMessage + 1, u'x'), QStringLiteral("after it")});
+    typing.reset();
+    form.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return chat.isFinished(); })) << err.data().toStdString();
+    EXPECT_EQ(chat.exitCode(), TermChat::ExitError);
+    EXPECT_EQ(form.Memo2->toPlainText(), "after it");
+    EXPECT_EQ(err.data().count("too long"), 1) << err.data().toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "TermListens" : "WindowListens";
