@@ -1,5 +1,4 @@
 #include "tests/support/apptestsupport.h"
-#include "tests/support/netsupport.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -39,20 +38,6 @@ void settle(std::chrono::milliseconds period)
 }
 
 namespace {
-
-// A socket bound to 127.0.0.1:port (0: the system picks).
-int boundSocket(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket() failed");
-    const sockaddr_in address = nettest::loopback(static_cast<std::uint16_t>(port));
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind() failed");
-    }
-    return fd;
-}
 
 void makeNonBlocking(int fd)
 {
@@ -145,23 +130,21 @@ bool RawEnd::waitClosed(std::chrono::milliseconds timeout)
 
 RawListener::RawListener()
 {
-    fd_ = boundSocket(0);
-    port_ = nettest::localPort(fd_);
-    ::listen(fd_, 5);
-    makeNonBlocking(fd_);
+    std::uint16_t port = 0;
+    listener_ = nettest::listenRaw(port);
+    if (!listener_.valid())
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    port_ = port;
+    makeNonBlocking(listener_.get());
 }
 
-RawListener::~RawListener()
-{
-    ::close(fd_);
-}
 
 RawEnd RawListener::accept(std::chrono::milliseconds timeout)
 {
     int accepted = -1;
     waitUntil(
         [&] {
-            accepted = ::accept(fd_, nullptr, nullptr);
+            accepted = ::accept(listener_.get(), nullptr, nullptr);
             return accepted >= 0;
         },
         timeout);

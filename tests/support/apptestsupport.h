@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/dialogs.h"
+#include "tests/support/netsupport.h"
 #include "tests/support/recordingview.h"
 
 #include <QString>
@@ -82,15 +83,12 @@ private:
 class RawListener {
 public:
     RawListener();
-    ~RawListener();
-    RawListener(const RawListener&) = delete;
-    RawListener& operator=(const RawListener&) = delete;
 
     int port() const { return port_; }
     // Waits for one incoming connection, processing events meanwhile.
     RawEnd accept(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 private:
-    int fd_ = -1;
+    nettest::Fd listener_;
     int port_ = 0;
 };
