@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QScopedValueRollback>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -43,6 +44,9 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     ClientSocket->SetClientType(ScktComp::ctNonBlocking);
 
     session_ = std::make_unique<ChatSession>(*this, *this);
+    sessionWakeUp_ = new QTimer(this);
+    sessionWakeUp_->setSingleShot(true);
+    connect(sessionWakeUp_, &QTimer::timeout, this, [this] { runGuarded([this] { session_->timePassed(); }); });
     wireSockets();
 
     aboutBox_ = new AboutBox(this);
@@ -169,6 +173,17 @@ void TChatForm::setStatus(const QString& text)
 void TChatForm::keyExchangeChanged(bool done)
 {
     showKeysCrossed(done);
+    // The accepted peer has shown it speaks the chat: its errors now matter.
+    if (done && session_->serverRole() && ServerSocket->Socket()->ActiveConnections() > 0)
+        keyedPeer_ = ServerSocket->Socket()->ConnectionAt(0);
+}
+
+void TChatForm::wakeSessionIn(std::optional<std::chrono::milliseconds> delay)
+{
+    if (delay)
+        sessionWakeUp_->start(*delay);
+    else
+        sessionWakeUp_->stop();
 }
 
 QString TChatForm::status() const
@@ -310,6 +325,7 @@ void TChatForm::ServerSocketClientDisconnect(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
+    runGuarded([this] { session_->connectionClosed(); });
     connectionEnded(true);
     ServerSocket->SetActive(false);
     FileListenItem->setChecked(!FileListenItem->isChecked());
@@ -320,10 +336,7 @@ void TChatForm::ServerSocketClientRead(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket))
         return;
-    const bool awaited = session_->awaitingKey();
     session_->dataArrived(Socket->ReadAvailableText());
-    if (awaited && !session_->awaitingKey())
-        keyedPeer_ = Socket;
 }
 
 void TChatForm::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktComp::TErrorEvent ErrorEvent,
@@ -351,6 +364,7 @@ void TChatForm::ClientSocketConnect(QObject*, TCustomWinSocket* Socket)
 
 void TChatForm::ClientSocketDisconnect(QObject*, TCustomWinSocket*)
 {
+    runGuarded([this] { session_->connectionClosed(); });
     connectionEnded(false);
     FileListenItemClick();
 }

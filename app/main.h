@@ -27,6 +27,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QStatusBar;
+class QTimer;
 class QToolButton;
 
 class TChatForm : public QMainWindow, public ChatView, public ChatOutlet {
@@ -52,6 +53,7 @@ public:
     void clearInput() override;
     void setStatus(const QString& text) override;
     void keyExchangeChanged(bool done) override;
+    void wakeSessionIn(std::optional<std::chrono::milliseconds> delay) override;
     QString status() const;
     // Whether the lock picture shows the keys as crossed.
     bool keysCrossedShown() const { return keysCrossedShown_; }
@@ -141,6 +143,7 @@ private:
     void followSockets();
 
     Dialogs& dialogs_;
+    QTimer* sessionWakeUp_;
     QWidget* clientArea_;
     QLabel* statusField_;
     AboutBox* aboutBox_;

@@ -7,9 +7,9 @@
 //
 // d and n are the sender's decryption exponent and modulus in decimal. Each
 // side sends its key message first, as soon as the connection stands, and
-// line messages after it. The receiver takes the text of each read event as
-// exactly one message. Lines are sent as UTF-8; a received line that is not
-// valid UTF-8 is shown byte by byte as Latin-1.
+// line messages after it. The network may split and join them: the receiver
+// cuts the stream back into messages (messageassembler.h). Lines are sent as
+// UTF-8; a received line that is not valid UTF-8 is shown byte by byte as Latin-1.
 #include "session/chatsession.h"
 
 #include "bignum/GInt.h"
@@ -19,24 +19,13 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 namespace {
 
 constexpr std::string_view ClientSeparator = "::";
 constexpr std::string_view ServerSeparator = "//";
-// 2^1024 - 1 has 309 decimal digits.
-constexpr std::size_t MaxKeyDigits = 309;
-
-bool isDecimal(std::string_view text)
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string_view withoutLeadingZeros(std::string_view text)
-{
-    const auto first = text.find_first_not_of('0');
-    return first == std::string_view::npos ? std::string_view() : text.substr(first);
-}
 
 // A received line as text: UTF-8 when it is valid UTF-8, else one character
 // per byte, so that a peer writing in a single-byte code page stays readable.
@@ -50,11 +39,6 @@ QString displayText(std::string_view bytes)
     return text;
 }
 
-[[noreturn]] void refuseKey(const std::string& reason)
-{
-    throw ESessionError("The peer's key message is malformed: " + reason);
-}
-
 [[noreturn]] void refuseLongLine()
 {
     throw ESessionError("The line is too long to send: a peer takes in at most "
@@ -63,7 +47,8 @@ QString displayText(std::string_view bytes)
 
 } // namespace
 
-ChatSession::ChatSession(ChatView& view, ChatOutlet& outlet) : view_(view), outlet_(outlet)
+ChatSession::ChatSession(ChatView& view, ChatOutlet& outlet, Clock clock)
+    : view_(view), outlet_(outlet), clock_(std::move(clock))
 {
 }
 
@@ -86,7 +71,50 @@ void ChatSession::connectionMade(const QString& peerHostName)
 
 void ChatSession::dataArrived(std::string_view text)
 {
-    receiveText(text);
+    assembler_.append(text, clock_());
+    takeAssembled();
+}
+
+void ChatSession::timePassed()
+{
+    assembler_.timePassed(clock_());
+    takeAssembled();
+}
+
+void ChatSession::connectionClosed()
+{
+    assembler_.finish(clock_());
+    takeAssembled();
+}
+
+void ChatSession::takeAssembled()
+{
+    std::optional<ESessionError> refusal;
+    for (MessageAssembler::Message& message : assembler_.takeMessages()) {
+        try {
+            switch (message.kind) {
+            case MessageAssembler::Message::Kind::Key:
+                takePeerKey(message.text);
+                break;
+            case MessageAssembler::Message::Kind::Line:
+                view_.appendIncoming(displayText(message.text));
+                break;
+            case MessageAssembler::Message::Kind::Error:
+                throw ESessionError(message.text);
+            }
+        } catch (const ESessionError& error) {
+            if (!refusal)
+                refusal = error;
+        }
+    }
+    const std::optional<MessageAssembler::TimePoint> deadline = assembler_.deadline();
+    if (deadline)
+        view_.wakeSessionIn(std::max(std::chrono::milliseconds(1),
+                                     std::chrono::ceil<std::chrono::milliseconds>(*deadline - clock_())));
+    else
+        view_.wakeSessionIn(std::nullopt);
+    if (refusal)
+        throw *refusal;
 }
 
 void ChatSession::enterPressed()
@@ -121,10 +149,13 @@ void ChatSession::receiveText(std::string_view text)
 {
     if (text.empty())
         return;
-    if (awaitingKey_)
+    if (awaitingKey_) {
         takePeerKey(text);
-    else
+        const PrimeGeneration::KeyPair& peer = peerKey();
+        assembler_.expectLines(peer.DecryptExponent, peer.Modulus);
+    } else {
         showLine(text);
+    }
 }
 
 std::string ChatSession::generateOwnKey(bool serverRole)
@@ -138,6 +169,9 @@ void ChatSession::awaitPeerKey(bool serverRole)
 {
     awaitingKey_ = true;
     serverRole_ = serverRole;
+    assembler_.restart();
+    assembler_.expectKey(serverRole ? ClientSeparator : ServerSeparator);
+    view_.wakeSessionIn(std::nullopt);
     view_.keyExchangeChanged(false);
 }
 
@@ -149,44 +183,14 @@ std::string ChatSession::encryptOwnLine(std::string_view line) const
     return RSA::EncryptLine(line, own.EncryptExponent, own.Modulus);
 }
 
-// Takes the peer's "d<sep>n" apart at the first separator of the peer's role.
-// Both numbers must be plain decimal, the modulus 2 to 1024 binary digits long
-// and the exponent between 1 and the modulus; anything else is refused and the
-// key is still awaited.
+// Takes the peer's "d<sep>n" apart at the first separator of the peer's role;
+// a malformed key is refused and the key is still awaited.
 void ChatSession::takePeerKey(std::string_view text)
 {
-    const std::string_view separator = serverRole_ ? ClientSeparator : ServerSeparator;
-    const auto at = text.find(separator);
-    if (at == std::string_view::npos)
-        refuseKey("the separator " + std::string(separator) + " is missing");
-    const std::string_view exponentText = text.substr(0, at);
-    const std::string_view modulusText = text.substr(at + separator.size());
-    if (!isDecimal(exponentText) || !isDecimal(modulusText))
-        refuseKey("a number is not a plain decimal number");
-
-    const std::string_view modulusDigits = withoutLeadingZeros(modulusText);
-    const std::string_view exponentDigits = withoutLeadingZeros(exponentText);
-    if (modulusDigits.size() > MaxKeyDigits)
-        refuseKey("the modulus is longer than 1024 binary digits");
-    if (exponentDigits.empty())
-        refuseKey("the exponent is zero");
-    if (exponentDigits.size() > MaxKeyDigits)
-        refuseKey("the exponent is not below the modulus");
-
-    GInt::OwnedNum modulus, exponent;
-    GInt::DecimalToNum(modulusDigits.empty() ? std::string_view("0") : modulusDigits, modulus.out());
-    GInt::DecimalToNum(exponentDigits, exponent.out());
-    const std::size_t modulusBits = GInt::BinaryLength(modulus.get());
-    if (modulusBits < 2)
-        refuseKey("the modulus is below 2");
-    if (modulusBits > MaxModulusBits)
-        refuseKey("the modulus is longer than 1024 binary digits");
-    if (GInt::CompareAbs(exponent.get(), modulus.get()) != GInt::crLess)
-        refuseKey("the exponent is not below the modulus");
-
+    PeerKey key = ParsePeerKey(text, serverRole_ ? ClientSeparator : ServerSeparator);
     PrimeGeneration::KeyPair& peer = peerKey();
-    peer.ReplaceDecryptExponent(exponent.release());
-    peer.ReplaceModulus(modulus.release());
+    peer.ReplaceDecryptExponent(key.exponent.release());
+    peer.ReplaceModulus(key.modulus.release());
     awaitingKey_ = false;
     view_.keyExchangeChanged(true);
 }

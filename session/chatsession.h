@@ -3,28 +3,24 @@
 
 #include "session/chatoutlet.h"
 #include "session/chatview.h"
+#include "session/messageassembler.h"
+#include "session/peerkey.h"
 #include "primes/KeyPair.h"
 
 #include <QString>
 
 #include <cstddef>
-#include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
-
-// A message from the peer that the session refuses.
-class ESessionError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class ChatSession {
 public:
     // Longest line message taken in; a typed line is far shorter, and
     // decrypting a stranger's huge chunk would freeze the window.
-    static constexpr std::size_t MaxLineMessage = 16384;
+    static constexpr std::size_t MaxLineMessage = MessageAssembler::MaxLineMessage;
     // Largest peer modulus taken in, in binary digits.
-    static constexpr std::size_t MaxModulusBits = 1024;
+    static constexpr std::size_t MaxModulusBits = PeerKey::MaxModulusBits;
     // Most bytes left queued on a connection whose peer does not read. It holds
     // 64 lines of the longest kind on top of what the system's own socket
     // buffers take, so a peer that is only busy (making its key, an open
@@ -32,15 +28,25 @@ public:
     // this much memory; a line that would go beyond it is refused.
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
 
-    // Key and line messages go out through `outlet`, which knows the connection.
-    ChatSession(ChatView& view, ChatOutlet& outlet);
+    using Clock = std::function<MessageAssembler::TimePoint()>;
+
+    // Key and line messages go out through `outlet`, which knows the connection;
+    // `clock` tells the time the received bytes are assembled by.
+    ChatSession(ChatView& view, ChatOutlet& outlet, Clock clock = MessageAssembler::Clock::now);
 
     // The listening side accepted a peer at `peerAddress`: new server key, key message, status.
     void connectionAccepted(const QString& peerAddress);
     // The connecting side's attempt succeeded, to `peerHostName`: new client key, key message, status.
     void connectionMade(const QString& peerHostName);
-    // `text` arrived in one read of the connection: takes all of it as one message.
+    // `text` arrived in one read of the connection. The reads of a connection
+    // are joined and cut back into the peer's messages, which are taken in as
+    // soon as they can be told apart; the view is asked to call timePassed()
+    // for those that wait.
     void dataArrived(std::string_view text);
+    // The time the view was asked to wait for has passed.
+    void timePassed();
+    // The connection ended: the bytes still waiting are taken in as they stand.
+    void connectionClosed();
     // The Enter key in the input line: sends the line once the keys are exchanged.
     void enterPressed();
 
@@ -60,14 +66,22 @@ public:
     const PrimeGeneration::KeyPair& serverKey() const { return serverKey_; }
     const PrimeGeneration::KeyPair& clientKey() const { return clientKey_; }
 
+    // Modular powers spent telling received messages apart, for benchmarks.
+    std::uint64_t assemblyPowerMods() const { return assembler_.powerMods(); }
+
 private:
     void takePeerKey(std::string_view text);
     void showLine(std::string_view chunk);
+    // Takes in what the assembler told, then asks the view to wake the session
+    // when more may be told; the first refusal is raised after the rest.
+    void takeAssembled();
     const PrimeGeneration::KeyPair& ownKey() const { return serverRole_ ? serverKey_ : clientKey_; }
     PrimeGeneration::KeyPair& peerKey() { return serverRole_ ? clientKey_ : serverKey_; }
 
     ChatView& view_;
     ChatOutlet& outlet_;
+    Clock clock_;
+    MessageAssembler assembler_;
     PrimeGeneration::KeyPair serverKey_;
     PrimeGeneration::KeyPair clientKey_;
     bool serverRole_ = false;

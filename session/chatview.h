@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <chrono>
+#include <optional>
+
 class ChatView {
 public:
     virtual ~ChatView() = default;
@@ -18,4 +21,8 @@ public:
     // The own key message went out (`done` false) or the peer's key has been
     // taken (`done` true). A view that shows nothing of it need not override.
     virtual void keyExchangeChanged(bool /*done*/) {}
+    // The session wants its timePassed() called once `delay` has passed,
+    // instead of any earlier wish; nothing is wanted when `delay` is empty.
+    // Errors it raises there go where those of a read go.
+    virtual void wakeSessionIn(std::optional<std::chrono::milliseconds> delay) = 0;
 };

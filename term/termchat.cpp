@@ -46,6 +46,11 @@ TermChat::TermChat(const StartOptions& options, int inputFd, QIODevice& out, QIO
         if (peer_)
             peer_->Close();
     });
+    sessionWakeUp_.setSingleShot(true);
+    connect(&sessionWakeUp_, &QTimer::timeout, this, [this] {
+        if (!finished_ && peer_)
+            runReceiving([this] { session_.timePassed(); });
+    });
 }
 
 TermChat::~TermChat()
@@ -238,9 +243,15 @@ void TermChat::peerLeft(TCustomWinSocket* socket)
 {
     if (finished_ || !peer_ || socket != peer_)
         return;
+    try {
+        session_.connectionClosed();
+    } catch (const std::exception& error) {
+        report(QString::fromUtf8(error.what()));
+    }
     peer_ = nullptr;
     pump_.stop();
     grace_.stop();
+    sessionWakeUp_.stop();
     const bool closedHere = std::exchange(closing_, false);
     if (!closedHere && peerError_.isEmpty())
         report(QStringLiteral("The peer closed the connection"));
@@ -261,13 +272,26 @@ void TermChat::dataArrived(TCustomWinSocket* socket)
         (void)socket->ReadAvailableText();
         return;
     }
+    runReceiving([this, socket] { session_.dataArrived(socket->ReadAvailableText()); });
+}
+
+void TermChat::runReceiving(const std::function<void()>& step)
+{
     try {
-        session_.dataArrived(socket->ReadAvailableText());
+        step();
     } catch (const ESessionError& error) {
         handleError(error);
     } catch (const std::exception& error) {
         peerFailed(QString::fromUtf8(error.what()));
     }
+}
+
+void TermChat::wakeSessionIn(std::optional<std::chrono::milliseconds> delay)
+{
+    if (delay)
+        sessionWakeUp_.start(*delay);
+    else
+        sessionWakeUp_.stop();
 }
 
 void TermChat::connectionError(TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code)
@@ -311,6 +335,7 @@ void TermChat::finish(int exitCode)
     input_->setEnabled(false);
     pump_.stop();
     grace_.stop();
+    sessionWakeUp_.stop();
     // Handlers see finished_ and do nothing while the sockets close.
     server_->SetActive(false);
     client_->SetActive(false);

@@ -14,6 +14,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+#include <optional>
+
 #include <chrono>
 #include <deque>
 #include <string>
@@ -63,6 +66,7 @@ private:
     QString inputText() const override;
     void clearInput() override;
     void setStatus(const QString& text) override;
+    void wakeSessionIn(std::optional<std::chrono::milliseconds> delay) override;
     // ChatOutlet: the one peer, in either role.
     bool sendMessage(bool serverRole, std::string_view message) override;
     std::size_t queuedBytes(bool serverRole) const override;
@@ -73,6 +77,9 @@ private:
     void peerArrived(ScktComp::TCustomWinSocket* socket, bool accepted);
     void peerLeft(ScktComp::TCustomWinSocket* socket);
     void dataArrived(ScktComp::TCustomWinSocket* socket);
+    // Runs one step of the session on received data; a refused message is
+    // reported, any other error ends the chat with this peer.
+    void runReceiving(const std::function<void()>& step);
     void connectionError(ScktComp::TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code);
     // An error that ends the chat with this peer: the next one with --keep, else the run.
     void peerFailed(const QString& message);
@@ -92,6 +99,7 @@ private:
     std::string partialLine_;
     QTimer pump_;
     QTimer grace_;
+    QTimer sessionWakeUp_;
     // The pump has seen the keys crossed with the current peer.
     bool keysCrossed_ = false;
     bool inputEnded_ = false;

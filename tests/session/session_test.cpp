@@ -87,11 +87,20 @@ protected:
         client.receiveText(serverMessage);
     }
 
+    // Received bytes wait until nothing more has come for a moment.
+    void settle()
+    {
+        now += MessageAssembler::SettleTime;
+        server.timePassed();
+        client.timePassed();
+    }
+
     int clockTicks = 0;
+    MessageAssembler::TimePoint now{};
     RecordingView serverView, clientView;
     RecordingOutlet serverOutlet, clientOutlet;
-    ChatSession server{serverView, serverOutlet};
-    ChatSession client{clientView, clientOutlet};
+    ChatSession server{serverView, serverOutlet, [this] { return now; }};
+    ChatSession client{clientView, clientOutlet, [this] { return now; }};
 };
 
 } // namespace
@@ -197,6 +206,10 @@ TEST_F(Session, ConnectionEventsSendTheKeyMessageInTheirRoleAndShowThePeer)
 
     server.dataArrived(clientOutlet.messages[0].bytes);
     client.dataArrived(serverOutlet.messages[0].bytes);
+    EXPECT_TRUE(server.awaitingKey());
+    ASSERT_EQ(clientView.wakeUp, MessageAssembler::SettleTime);
+    settle();
+    EXPECT_FALSE(server.awaitingKey() || client.awaitingKey());
     serverView.input = "hello";
     server.enterPressed();
     EXPECT_EQ(serverView.input, "");
@@ -204,7 +217,9 @@ TEST_F(Session, ConnectionEventsSendTheKeyMessageInTheirRoleAndShowThePeer)
     ASSERT_EQ(serverOutlet.messages.size(), 2u);
     EXPECT_TRUE(serverOutlet.messages[1].serverRole);
     client.dataArrived(serverOutlet.messages[1].bytes);
+    settle();
     EXPECT_EQ(clientView.incoming, QStringList({"hello"}));
+    EXPECT_EQ(clientView.wakeUp, std::nullopt);
 }
 
 TEST_F(Session, EnterAfterTheConnectionEndedKeepsTheLine)

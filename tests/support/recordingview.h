@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <optional>
+
 // A chat view that only records.
 class RecordingView : public ChatView {
 public:
@@ -14,6 +17,8 @@ public:
     QString input, statusText;
     // Every key exchange notification, in order.
     QList<bool> keyExchange;
+    // The last wake-up the session asked for.
+    std::optional<std::chrono::milliseconds> wakeUp;
 
     void appendSent(const QString& line) override { sent << line; }
     void appendIncoming(const QString& line) override { incoming << line; }
@@ -21,4 +26,5 @@ public:
     void clearInput() override { input.clear(); }
     void setStatus(const QString& text) override { statusText = text; }
     void keyExchangeChanged(bool done) override { keyExchange << done; }
+    void wakeSessionIn(std::optional<std::chrono::milliseconds> delay) override { wakeUp = delay; }
 };

@@ -1,0 +1,226 @@
+// A line message under (d, n), k the binary length of n, is recognised by
+// what the encoder leaves in it (see messageassembler.h for how cuts are
+// chosen):
+//   - its first byte codes a pattern that is not all zeros (the encoder drops
+//     the leading zeros of the ciphertext digits before padding to bytes);
+//   - cut from its end into k-digit blocks (the first block holds what is
+//     left, from its first one digit on), every block value c is below n and
+//     decrypts to m = c^d mod n below 2^(k-1);
+//   - the decrypted digits are `pad` zeros, "111", then whole bytes, so pad is
+//     b(k-1) - 3 less a multiple of 8 for b blocks, and pad <= k-2.
+// A k-digit block of random bits passes both block tests with odds exactly
+// 1/2 (c < n with odds n/2^k, then m < 2^(k-1) with odds 2^(k-1)/n), and a
+// random first block shows a marker after `pad` zeros with odds 2^-(pad+3).
+#include "session/linerecognizer.h"
+
+#include "cipher/RSA.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <functional>
+#include <optional>
+#include <unordered_set>
+
+namespace words = GInt::words;
+namespace mont = GInt::montgomery;
+
+namespace {
+
+// The binary value of the pattern that codes each byte.
+const std::array<uint8_t, 256>& PatternValues()
+{
+    static const std::array<uint8_t, 256> values = [] {
+        RSA::BitTable table;
+        RSA::BuildBitTable(table);
+        std::array<uint8_t, 256> result{};
+        for (unsigned byte = 0; byte < 256; ++byte)
+            result[byte] = static_cast<uint8_t>(std::stoul(table[byte], nullptr, 2));
+        return result;
+    }();
+    return values;
+}
+
+words::Words WordsOf(GInt::Num number)
+{
+    std::string binary;
+    GInt::NumToBinary(number, binary);
+    return words::FromBits(binary);
+}
+
+} // namespace
+
+LineRecognizer::LineRecognizer(GInt::Num exponent, GInt::Num modulus)
+    : exponent_(WordsOf(exponent)), modulus_(WordsOf(modulus)), k_(words::BitLength(modulus_))
+{
+    if (modulus_.front() & 1)
+        odd_.emplace(modulus_);
+}
+
+void LineRecognizer::setBytes(std::string_view bytes, std::uint64_t base)
+{
+    if (base > base_) {
+        const std::uint64_t firstBit = 8 * base;
+        std::erase_if(whole_, [&](const auto& entry) { return entry.first < firstBit + k_; });
+        std::erase_if(fronts_, [&](const auto& entry) { return entry.first.first < firstBit; });
+    }
+    bytes_ = bytes;
+    base_ = base;
+}
+
+int LineRecognizer::patternAt(std::uint64_t byte) const
+{
+    return PatternValues()[static_cast<uint8_t>(bytes_[byte - base_])];
+}
+
+bool LineRecognizer::bitAt(std::uint64_t bit) const
+{
+    return (patternAt(bit / 8) >> (7 - bit % 8)) & 1;
+}
+
+// The number the stream digits [first, last) write, most significant first.
+words::Words LineRecognizer::bitsBetween(std::uint64_t first, std::uint64_t last) const
+{
+    const std::uint64_t count = last - first;
+    words::Words value((count + words::kWordBits - 1) / words::kWordBits + 1, 0);
+    for (std::uint64_t t = 0; t < count; ++t)
+        if (bitAt(last - 1 - t))
+            value[t / words::kWordBits] |= words::Word{1} << (t % words::kWordBits);
+    words::Trim(value);
+    return value;
+}
+
+LineRecognizer::Block LineRecognizer::decrypt(const words::Words& cipher)
+{
+    Block block;
+    if (words::Compare(cipher, modulus_) >= 0)
+        return block;
+    ++powerMods_;
+    if (odd_) {
+        block.plain = odd_->Power(cipher, exponent_);
+    } else {
+        block.plain = mont::PowerEvenModulus(cipher, exponent_, modulus_);
+    }
+    block.valid = words::BitLength(block.plain) < k_;
+    for (const words::Word word : block.plain)
+        block.fingerprint = block.fingerprint * 0x9e3779b97f4a7c15ull + std::hash<words::Word>{}(word);
+    return block;
+}
+
+const LineRecognizer::Block& LineRecognizer::wholeBlock(std::uint64_t endBit)
+{
+    const auto known = whole_.find(endBit);
+    if (known != whole_.end())
+        return known->second;
+    return whole_.emplace(endBit, decrypt(bitsBetween(endBit - k_, endBit))).first->second;
+}
+
+const LineRecognizer::Block& LineRecognizer::frontBlock(std::uint64_t firstBit, std::uint64_t endBit)
+{
+    const auto key = std::make_pair(firstBit, endBit);
+    const auto known = fronts_.find(key);
+    if (known != fronts_.end())
+        return known->second;
+    return fronts_.emplace(key, decrypt(bitsBetween(firstBit, endBit))).first->second;
+}
+
+// Digit `position` of the piece's decrypted digits, counted from the first
+// digit of its first block.
+bool LineRecognizer::plainBit(const Piece& piece, const Block& front, int position)
+{
+    const std::size_t plainBits = k_ - 1;
+    const std::size_t index = static_cast<std::size_t>(position) / plainBits;
+    if (index >= static_cast<std::size_t>(piece.blocks))
+        return false;
+    const words::Words& plain =
+        index == 0 ? front.plain : wholeBlock(8 * piece.end - (piece.blocks - 1 - index) * k_).plain;
+    const std::size_t bit = plainBits - 1 - static_cast<std::size_t>(position) % plainBits;
+    return bit < words::kWordBits * plain.size() && words::BitAt(plain, bit);
+}
+
+std::optional<LineRecognizer::Piece> LineRecognizer::pieceAt(std::uint64_t begin, std::uint64_t end)
+{
+    if (begin < base_ || end <= begin || end > base_ + bytes_.size() || end - begin > MaxPiece)
+        return std::nullopt;
+    const int pattern = patternAt(begin);
+    if (pattern == 0)
+        return std::nullopt;
+    const std::uint64_t firstBit = 8 * begin + std::countl_zero(static_cast<uint8_t>(pattern));
+    const std::uint64_t length = 8 * end - firstBit;
+    Piece piece{begin, end, static_cast<int>((length + k_ - 1) / k_), 0, 0, 0};
+    piece.frontBits = static_cast<int>(length - (piece.blocks - 1) * k_);
+    // From the end: a wrong cut usually fails at its last block or the one before.
+    std::unordered_set<std::size_t> values;
+    for (int t = 0; t + 1 < piece.blocks; ++t) {
+        const Block& block = wholeBlock(8 * end - t * k_);
+        if (!block.valid)
+            return std::nullopt;
+        values.insert(block.fingerprint);
+    }
+    piece.distinct = static_cast<int>(values.size()) + 1;
+    const std::uint64_t frontEnd = 8 * end - (piece.blocks - 1) * k_;
+    const Block& front = length % k_ == 0 ? wholeBlock(frontEnd) : frontBlock(firstBit, frontEnd);
+    const std::size_t significant = words::BitLength(front.plain);
+    if (!front.valid || significant == 0)
+        return std::nullopt;
+    piece.pad = static_cast<int>(k_ - 1 - significant);
+    const std::int64_t afterMarker =
+        static_cast<std::int64_t>(piece.blocks) * static_cast<std::int64_t>(k_ - 1) - piece.pad - 3;
+    if (afterMarker < 0 || afterMarker % 8 != 0)
+        return std::nullopt;
+    if (!plainBit(piece, front, piece.pad + 1) || !plainBit(piece, front, piece.pad + 2))
+        return std::nullopt;
+    return piece;
+}
+
+int LineRecognizer::runBefore(std::uint64_t end, std::uint64_t from)
+{
+    int run = 0;
+    while (8 * end >= 8 * from + (run + 1) * k_ && wholeBlock(8 * end - run * k_).valid)
+        ++run;
+    return run;
+}
+
+std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window)
+{
+    std::vector<Piece> found;
+    from = std::max(from, base_);
+    if (end <= from)
+        return found;
+    const int run = runBefore(end, from);
+    // A piece of b blocks holds b-1 whole blocks, all within the run.
+    const std::uint64_t reach = (static_cast<std::uint64_t>(run) + 1) * k_;
+    std::uint64_t begin = 8 * end > reach + 8 * from ? (8 * end - reach) / 8 : from;
+    begin = std::max(begin, from);
+    if (end - begin > MaxPiece)
+        begin = end - MaxPiece;
+    for (; begin < end; ++begin) {
+        const int pattern = patternAt(begin);
+        if (pattern == 0)
+            continue;
+        const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
+        const int blocks = static_cast<int>((length + k_ - 1) / k_);
+        // A message behind one that fills whole blocks from a byte edge keeps
+        // the blocks of what follows aligned, so the run goes on past its start.
+        const bool aligned = 8 * (end - begin) % k_ == 0;
+        if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
+            continue;
+        if (const std::optional<Piece> piece = pieceAt(begin, end))
+            found.push_back(*piece);
+    }
+    return found;
+}
+
+std::string LineRecognizer::line(const Piece& piece)
+{
+    std::string plain;
+    plain.reserve(piece.blocks * (k_ - 1));
+    for (int index = 0; index < piece.blocks; ++index) {
+        const std::uint64_t endBit = 8 * piece.end - (piece.blocks - 1 - index) * k_;
+        const std::uint64_t firstBit = 8 * piece.begin + std::countl_zero(static_cast<uint8_t>(patternAt(piece.begin)));
+        const bool partial = index == 0 && (endBit - firstBit) % k_ != 0;
+        const Block& block = partial ? frontBlock(firstBit, endBit) : wholeBlock(endBit);
+        words::AppendBits(block.plain, k_ - 1, plain);
+    }
+    return RSA::BitsToText(std::string_view(plain).substr(piece.pad + 3));
+}

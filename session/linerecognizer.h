@@ -1,0 +1,96 @@
+// Tells whether a stretch of received bytes is one well-formed line message
+// under the peer's key, and finds the stretches that end at a given place.
+// Positions are offsets in the connection's byte stream; blocks decrypted once
+// are kept, so the questions asked as the stream grows stay cheap.
+#pragma once
+
+#include "bignum/GInt.h"
+#include "bignum/montgomery.h"
+#include "bignum/words.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class LineRecognizer {
+public:
+    // Longest line message taken in: a typed line is far shorter.
+    static constexpr std::size_t MaxPiece = 16384;
+
+    // A stretch [begin, end) of the stream that is a well-formed line message.
+    struct Piece {
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+        int blocks = 0;     // k-digit blocks
+        int distinct = 0;   // different block values among them
+        int pad = 0;        // zeros before the marker
+        int frontBits = 0;  // digits of the first block, from its first one digit
+        // About -log2 of the odds that a wrong cut passes every test this one
+        // passed: a bit per different block (repeated bytes repeat blocks,
+        // which pass or fail together), and the marker with its zeros in
+        // front. A first block of few digits has few values to show zeros by
+        // chance (the block "1" decrypts to 1 under every key), so the marker
+        // counts for at most as many bits as the block has.
+        int evidence() const { return distinct + startEvidence(); }
+        // The part of it that shows where the piece starts: a piece cut off
+        // a message on one of its block edges has that message's blocks.
+        int startEvidence() const { return std::min(pad, frontBits) + 3; }
+    };
+
+    // Copies the peer's decryption exponent and modulus (at least two binary digits).
+    LineRecognizer(GInt::Num exponent, GInt::Num modulus);
+
+    // k, the binary length of the modulus.
+    std::size_t blockBits() const { return k_; }
+    // Modular powers spent so far: the cost of every answer.
+    std::uint64_t powerMods() const { return powerMods_; }
+
+    // The bytes held from stream offset `base` on; what lies before `base` is forgotten.
+    void setBytes(std::string_view bytes, std::uint64_t base);
+    // [begin, end) as one line message, if it is one.
+    std::optional<Piece> pieceAt(std::uint64_t begin, std::uint64_t end);
+    // The line messages that end at `end` and start at or after `from`: every
+    // one whose first block lies within `window` blocks of where the run of
+    // well-formed blocks before `end` breaks off, every one whose first block
+    // is a whole block of that run, and the one starting at `from`. Earliest first.
+    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window);
+    // Whole well-formed blocks right before `end`, counted back to `from` at most.
+    int runBefore(std::uint64_t end, std::uint64_t from);
+    // The line a piece decrypts to.
+    std::string line(const Piece& piece);
+
+private:
+    // The outcome of decrypting one block value.
+    struct Block {
+        bool valid = false;
+        GInt::words::Words plain;  // below 2^(k-1) when valid
+        std::size_t fingerprint = 0;  // tells different values apart
+    };
+
+    int patternAt(std::uint64_t byte) const;
+    bool bitAt(std::uint64_t bit) const;
+    GInt::words::Words bitsBetween(std::uint64_t first, std::uint64_t last) const;
+    Block decrypt(const GInt::words::Words& cipher);
+    const Block& wholeBlock(std::uint64_t endBit);
+    const Block& frontBlock(std::uint64_t firstBit, std::uint64_t endBit);
+    bool plainBit(const Piece& piece, const Block& front, int position);
+
+    GInt::words::Words exponent_;
+    GInt::words::Words modulus_;
+    std::optional<GInt::montgomery::OddModulus> odd_;  // prepared once when the modulus is odd
+    std::size_t k_ = 0;
+    std::string_view bytes_;
+    std::uint64_t base_ = 0;
+    // Whole blocks by the stream bit they end at.
+    std::unordered_map<std::uint64_t, Block> whole_;
+    // First blocks shorter than k digits, by their first and end bits.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, Block> fronts_;
+    std::uint64_t powerMods_ = 0;
+};
