@@ -19,6 +19,9 @@ constexpr int StartsLookedBehind = 4;
 constexpr std::uint64_t ReadingAllowance = 16384;
 // Most key message bytes waited for: two numbers of 1,024 bits and a separator.
 constexpr std::size_t MaxKeyBytes = 2 * 309 + 2;
+// Read ends remembered, the first after the last message told, as places a
+// message may end before garbage.
+constexpr std::size_t MaxReadEnds = 16;
 // Most digit bytes a line joined behind the key message is taken to start with.
 constexpr std::size_t MaxDigitsJoined = 8;
 
@@ -75,6 +78,7 @@ void MessageAssembler::restart()
     recognizer_.reset();
     mode_ = Mode::Idle;
     bytes_.clear();
+    readEnds_.clear();
     base_ = 0;
     settled_ = false;
     dropping_ = false;
@@ -115,6 +119,9 @@ void MessageAssembler::append(std::string_view bytes, TimePoint now)
     }
     bytes_.append(bytes);
     lastArrival_ = now;
+    // The first reads after the last message told are the ones that matter.
+    if (readEnds_.size() < MaxReadEnds)
+        readEnds_.push_back(end());
     settled_ = false;
     analyze(now, false);
 }
@@ -171,13 +178,15 @@ void MessageAssembler::consume(std::size_t count)
 {
     bytes_.erase(0, count);
     base_ += count;
+    while (!readEnds_.empty() && readEnds_.front() <= base_)
+        readEnds_.pop_front();
 }
 
 // The key is cut where the rest reads best as line messages under the key the
 // cut gives; the whole digit run wins when nothing follows it.
 void MessageAssembler::analyzeKey(TimePoint now, bool settled)
 {
-    if (!settled && bytes_.size() <= MaxKeyBytes + 2 * MaxLineMessage)
+    if (!settled && bytes_.size() <= MaxKeyBytes + MaxHeldBytes)
         return;
     const std::size_t separatorAt = bytes_.find(separator_);
     const std::size_t digitsBegin = separatorAt == std::string::npos ? bytes_.size() : separatorAt + separator_.size();
@@ -210,7 +219,7 @@ void MessageAssembler::analyzeKey(TimePoint now, bool settled)
         }
         cut.recognizer->setBytes(bytes_, base_);
         const bool readable =
-            bestReading(*cut.recognizer, base_ + at, allowance(*cut.recognizer), &cut.score).has_value();
+            bestReading(*cut.recognizer, base_ + at, end(), allowance(*cut.recognizer), &cut.score).has_value();
         retiredPowerMods_ += cut.recognizer->powerMods();
         if (readable && (!best || cut.score > best->score))
             best = std::move(cut);
@@ -242,10 +251,10 @@ void MessageAssembler::analyzeLines(TimePoint now, bool settled)
     LineRecognizer& recognizer = *recognizer_;
     recognizer.setBytes(bytes_, base_);
     // While bytes keep coming, they are looked at only now and then.
-    if (!settled && now - heldSince_ < HoldTime && bytes_.size() <= 2 * MaxLineMessage)
+    if (!settled && now - heldSince_ < HoldTime && bytes_.size() <= MaxHeldBytes)
         return;
     bool complete = false;
-    const auto reading = bestReading(recognizer, base_, allowance(recognizer), nullptr, &complete);
+    const auto reading = bestReading(recognizer, base_, end(), allowance(recognizer), nullptr, &complete);
     if (!settled)
         heldSince_ = now;
     if (reading) {
@@ -260,7 +269,7 @@ void MessageAssembler::analyzeLines(TimePoint now, bool settled)
         }
         return;
     }
-    if (!settled && bytes_.size() <= 2 * MaxLineMessage)
+    if (!settled && bytes_.size() <= MaxHeldBytes)
         return;
     // No reading: garbage in front of a confident message goes at once.
     for (const Piece& piece : recognizer.piecesEndingAt(end(), base_, StartWindowBlocks)) {
@@ -271,8 +280,20 @@ void MessageAssembler::analyzeLines(TimePoint now, bool settled)
             return;
         }
     }
-    if (now - lastArrival_ >= GiveUpTime || bytes_.size() > 2 * MaxLineMessage)
+    if (now - lastArrival_ >= GiveUpTime || bytes_.size() > MaxHeldBytes) {
+        // Messages ahead of the garbage are kept: a read often ends where a message does.
+        for (auto boundary = readEnds_.rbegin(); boundary != readEnds_.rend(); ++boundary) {
+            if (*boundary <= base_ || *boundary >= end())
+                continue;
+            bool whole = false;
+            const auto ahead = bestReading(recognizer, base_, *boundary, allowance(recognizer), nullptr, &whole);
+            if (ahead && whole) {
+                deliver(recognizer, *ahead);
+                break;
+            }
+        }
         dropGarbage(end());
+    }
 }
 
 std::uint64_t MessageAssembler::allowance(const LineRecognizer& recognizer) const
@@ -310,7 +331,8 @@ void MessageAssembler::deliver(LineRecognizer& recognizer, const std::vector<Pie
 // a single message before them, then the rest by their own score, for as long
 // as `allowance` modular powers last; the best reading seen so far stands.
 std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& recognizer, std::uint64_t from,
-                                                               std::uint64_t allowance, int* score, bool* complete)
+                                                               std::uint64_t to, std::uint64_t allowance, int* score,
+                                                               bool* complete)
 {
     bool cutShort = false;
     struct Node {
@@ -325,11 +347,11 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
         return piece.evidence() + contentBits(recognizer.line(piece)) - CutPenaltyBits;
     };
 
-    std::function<Node(std::uint64_t, int)> best = [&](std::uint64_t to, int depth) -> Node {
-        if (const auto known = nodes.find(to); known != nodes.end())
+    std::function<Node(std::uint64_t, int)> best = [&](std::uint64_t at, int depth) -> Node {
+        if (const auto known = nodes.find(at); known != nodes.end())
             return known->second;
         Node node;
-        if (to == from)
+        if (at == from)
             node.readable = true;
         const auto consider = [&node](int total, const Piece& piece, std::optional<Piece> head = std::nullopt) {
             if (!node.readable || total > node.score)
@@ -338,10 +360,10 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
         // Pieces to read deeper, by what their start shows: its marker and its
         // text (every reading holds about the same number of blocks).
         std::vector<std::pair<int, Piece>> deeper;
-        if (to != from && (depth >= MaxDepth || recognizer.powerMods() > budget))
+        if (at != from && (depth >= MaxDepth || recognizer.powerMods() > budget))
             cutShort = true;
-        if (to != from && depth < MaxDepth && recognizer.powerMods() <= budget) {
-            for (const Piece& piece : recognizer.piecesEndingAt(to, from, StartWindowBlocks)) {
+        if (at != from && depth < MaxDepth && recognizer.powerMods() <= budget) {
+            for (const Piece& piece : recognizer.piecesEndingAt(at, from, StartWindowBlocks)) {
                 const int own = scoreOf(piece);
                 if (piece.begin == from) {
                     consider(own, piece);
@@ -367,11 +389,11 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
             if (before.readable)
                 consider(before.score + start + piece.blocks, piece);
         }
-        nodes[to] = node;
+        nodes[at] = node;
         return node;
     };
 
-    const Node whole = best(end(), 0);
+    const Node whole = best(to, 0);
     if (complete)
         *complete = !cutShort;
     if (!whole.readable)
@@ -379,7 +401,7 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
     if (score)
         *score = whole.score;
     std::vector<Piece> pieces;
-    for (std::uint64_t at = end(); at != from; at = pieces.back().begin) {
+    for (std::uint64_t at = to; at != from; at = pieces.back().begin) {
         const Node& node = nodes.at(at);
         pieces.push_back(node.last);
         if (node.head)

@@ -36,7 +36,7 @@
 //
 // Garbage: bytes that never read as messages are dropped with one error once
 // no byte has come for GiveUpTime, or as soon as a confident message after
-// them has come, or once they pass twice MaxLineMessage.
+// them has come, or once MaxHeldBytes are held and still read as nothing.
 #pragma once
 
 #include "bignum/GInt.h"
@@ -45,6 +45,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -58,6 +59,9 @@ public:
     using TimePoint = Clock::time_point;
 
     static constexpr std::size_t MaxLineMessage = LineRecognizer::MaxPiece;
+    // Most bytes held while they keep coming with no pause to read them in:
+    // a few of the longest line messages.
+    static constexpr std::size_t MaxHeldBytes = 4 * MaxLineMessage;
     static constexpr std::chrono::milliseconds SettleTime{60};
     static constexpr std::chrono::milliseconds HoldTime{80};
     static constexpr std::chrono::milliseconds GiveUpTime{2000};
@@ -106,8 +110,8 @@ private:
     void analyzeKey(TimePoint now, bool settled);
     void analyzeLines(TimePoint now, bool settled);
     std::optional<std::vector<LineRecognizer::Piece>> bestReading(LineRecognizer& recognizer, std::uint64_t from,
-                                                                 std::uint64_t allowance, int* score = nullptr,
-                                                                 bool* complete = nullptr);
+                                                                 std::uint64_t to, std::uint64_t allowance,
+                                                                 int* score = nullptr, bool* complete = nullptr);
     std::uint64_t allowance(const LineRecognizer& recognizer) const;
     void deliver(LineRecognizer& recognizer, const std::vector<LineRecognizer::Piece>& pieces);
     void dropGarbage(std::uint64_t upTo);
@@ -118,6 +122,7 @@ private:
     std::string separator_;
     std::string bytes_;
     std::uint64_t base_ = 0;  // stream offset of bytes_[0]
+    std::deque<std::uint64_t> readEnds_;  // stream offsets where recent reads ended
     TimePoint lastArrival_{};
     TimePoint heldSince_{};  // when the oldest byte still held came
     bool settled_ = false;   // analysed since the last byte came
