@@ -60,6 +60,7 @@ LineRecognizer::LineRecognizer(GInt::Num exponent, GInt::Num modulus)
 void LineRecognizer::setBytes(std::string_view bytes, std::uint64_t base)
 {
     if (base > base_) {
+        runs_.clear();
         const std::uint64_t firstBit = 8 * base;
         std::erase_if(whole_, [&](const auto& entry) { return entry.first < firstBit + k_; });
         std::erase_if(fronts_, [&](const auto& entry) { return entry.first.first < firstBit; });
@@ -150,14 +151,10 @@ std::optional<LineRecognizer::Piece> LineRecognizer::pieceAt(std::uint64_t begin
     Piece piece{begin, end, static_cast<int>((length + k_ - 1) / k_), 0, 0, 0};
     piece.frontBits = static_cast<int>(length - (piece.blocks - 1) * k_);
     // From the end: a wrong cut usually fails at its last block or the one before.
-    std::unordered_set<std::size_t> values;
-    for (int t = 0; t + 1 < piece.blocks; ++t) {
-        const Block& block = wholeBlock(8 * end - t * k_);
-        if (!block.valid)
-            return std::nullopt;
-        values.insert(block.fingerprint);
-    }
-    piece.distinct = static_cast<int>(values.size()) + 1;
+    const Run& run = runTo(end, piece.blocks - 1);
+    if (static_cast<int>(run.distinctUpTo.size()) < piece.blocks - 1)
+        return std::nullopt;
+    piece.distinct = (piece.blocks > 1 ? run.distinctUpTo[piece.blocks - 2] : 0) + 1;
     const std::uint64_t frontEnd = 8 * end - (piece.blocks - 1) * k_;
     const Block& front = length % k_ == 0 ? wholeBlock(frontEnd) : frontBlock(firstBit, frontEnd);
     const std::size_t significant = words::BitLength(front.plain);
@@ -173,12 +170,33 @@ std::optional<LineRecognizer::Piece> LineRecognizer::pieceAt(std::uint64_t begin
     return piece;
 }
 
+// The well-formed whole blocks before `end`, looked at up to `blocks` of them
+// (fewer where one fails or the bytes held begin).
+const LineRecognizer::Run& LineRecognizer::runTo(std::uint64_t end, int blocks)
+{
+    Run& run = runs_[end];
+    while (!run.broken && static_cast<int>(run.distinctUpTo.size()) < blocks) {
+        const std::uint64_t t = run.distinctUpTo.size();
+        if (8 * end < 8 * base_ + (t + 1) * k_) {
+            run.broken = true;
+            break;
+        }
+        const Block& block = wholeBlock(8 * end - t * k_);
+        if (!block.valid) {
+            run.broken = true;
+            break;
+        }
+        const bool fresh = run.seen.insert(block.fingerprint).second;
+        run.distinctUpTo.push_back((t == 0 ? 0 : run.distinctUpTo.back()) + (fresh ? 1 : 0));
+    }
+    return run;
+}
+
 int LineRecognizer::runBefore(std::uint64_t end, std::uint64_t from)
 {
-    int run = 0;
-    while (8 * end >= 8 * from + (run + 1) * k_ && wholeBlock(8 * end - run * k_).valid)
-        ++run;
-    return run;
+    const std::uint64_t room = 8 * end >= 8 * from ? (8 * end - 8 * from) / k_ : 0;
+    const Run& run = runTo(end, static_cast<int>(std::min<std::uint64_t>(room, MaxPiece)));
+    return static_cast<int>(std::min<std::uint64_t>(run.distinctUpTo.size(), room));
 }
 
 std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window)
@@ -213,14 +231,36 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
 
 std::string LineRecognizer::line(const Piece& piece)
 {
-    std::string plain;
-    plain.reserve(piece.blocks * (k_ - 1));
+    // The byte each eight-digit pattern value codes.
+    static const std::array<uint8_t, 256> bytes = [] {
+        std::array<uint8_t, 256> table{};
+        for (unsigned value = 0; value < 256; ++value) {
+            std::string pattern(8, '0');
+            for (unsigned i = 0; i < 8; ++i)
+                if (value & (0x80u >> i))
+                    pattern[i] = '1';
+            table[value] = RSA::BitsToByte(pattern);
+        }
+        return table;
+    }();
+    std::string text;
+    text.reserve((piece.blocks * (k_ - 1) - piece.pad - 3) / 8);
+    const std::uint64_t firstBit = 8 * piece.begin + std::countl_zero(static_cast<uint8_t>(patternAt(piece.begin)));
+    std::size_t position = 0;  // in the decrypted digits
+    const std::size_t skip = static_cast<std::size_t>(piece.pad) + 3;
+    unsigned pattern = 0;
     for (int index = 0; index < piece.blocks; ++index) {
         const std::uint64_t endBit = 8 * piece.end - (piece.blocks - 1 - index) * k_;
-        const std::uint64_t firstBit = 8 * piece.begin + std::countl_zero(static_cast<uint8_t>(patternAt(piece.begin)));
         const bool partial = index == 0 && (endBit - firstBit) % k_ != 0;
-        const Block& block = partial ? frontBlock(firstBit, endBit) : wholeBlock(endBit);
-        words::AppendBits(block.plain, k_ - 1, plain);
+        const words::Words& plain = (partial ? frontBlock(firstBit, endBit) : wholeBlock(endBit)).plain;
+        for (std::size_t bit = k_ - 1; bit-- > 0; ++position) {
+            if (position < skip)
+                continue;
+            const bool one = bit < words::kWordBits * plain.size() && ((plain[bit / 64] >> (bit % 64)) & 1);
+            pattern = (pattern << 1 | (one ? 1u : 0u)) & 0xff;
+            if ((position - skip) % 8 == 7)
+                text += static_cast<char>(bytes[pattern]);
+        }
     }
-    return RSA::BitsToText(std::string_view(plain).substr(piece.pad + 3));
+    return text;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -74,6 +75,14 @@ private:
         std::size_t fingerprint = 0;  // tells different values apart
     };
 
+    // The whole blocks aligned on one end, as far back as they hold up.
+    struct Run {
+        std::vector<int> distinctUpTo;  // different values among the first t+1
+        std::unordered_set<std::size_t> seen;
+        bool broken = false;
+    };
+
+    const Run& runTo(std::uint64_t end, int blocks);
     int patternAt(std::uint64_t byte) const;
     bool bitAt(std::uint64_t bit) const;
     GInt::words::Words bitsBetween(std::uint64_t first, std::uint64_t last) const;
@@ -92,5 +101,6 @@ private:
     std::unordered_map<std::uint64_t, Block> whole_;
     // First blocks shorter than k digits, by their first and end bits.
     std::map<std::pair<std::uint64_t, std::uint64_t>, Block> fronts_;
+    std::unordered_map<std::uint64_t, Run> runs_;  // by the end they are aligned on
     std::uint64_t powerMods_ = 0;
 };

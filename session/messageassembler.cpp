@@ -79,6 +79,7 @@ void MessageAssembler::restart()
     mode_ = Mode::Idle;
     bytes_.clear();
     readEnds_.clear();
+    contents_.clear();
     base_ = 0;
     settled_ = false;
     dropping_ = false;
@@ -99,6 +100,7 @@ void MessageAssembler::expectLines(GInt::Num exponent, GInt::Num modulus)
     if (recognizer_)
         retiredPowerMods_ += recognizer_->powerMods();
     recognizer_ = std::make_unique<LineRecognizer>(exponent, modulus);
+    contents_.clear();
     mode_ = Mode::Line;
 }
 
@@ -180,6 +182,7 @@ void MessageAssembler::consume(std::size_t count)
     base_ += count;
     while (!readEnds_.empty() && readEnds_.front() <= base_)
         readEnds_.pop_front();
+    contents_.erase(contents_.begin(), contents_.lower_bound({base_, 0}));
 }
 
 // The key is cut where the rest reads best as line messages under the key the
@@ -239,6 +242,7 @@ void MessageAssembler::analyzeKey(TimePoint now, bool settled)
     out_.push_back({Message::Kind::Key, bytes_.substr(0, best->at)});
     consume(best->at);
     recognizer_ = std::move(best->recognizer);
+    contents_.clear();
     mode_ = Mode::Line;
     if (!bytes_.empty())
         analyzeLines(now, settled);
@@ -344,7 +348,10 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
     std::map<std::uint64_t, Node> nodes;
     const std::uint64_t budget = recognizer.powerMods() + allowance;
     const auto scoreOf = [&](const Piece& piece) {
-        return piece.evidence() + contentBits(recognizer.line(piece)) - CutPenaltyBits;
+        const auto [known, fresh] = contents_.try_emplace({piece.begin, piece.end}, 0);
+        if (fresh)
+            known->second = contentBits(recognizer.line(piece));
+        return piece.evidence() + known->second - CutPenaltyBits;
     };
 
     std::function<Node(std::uint64_t, int)> best = [&](std::uint64_t at, int depth) -> Node {

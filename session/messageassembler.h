@@ -123,6 +123,9 @@ private:
     std::string bytes_;
     std::uint64_t base_ = 0;  // stream offset of bytes_[0]
     std::deque<std::uint64_t> readEnds_;  // stream offsets where recent reads ended
+    // What each piece's line adds to a reading, by its stream offsets: looked
+    // at once however often the bytes are.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, int> contents_;
     TimePoint lastArrival_{};
     TimePoint heldSince_{};  // when the oldest byte still held came
     bool settled_ = false;   // analysed since the last byte came

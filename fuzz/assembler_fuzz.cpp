@@ -1,0 +1,69 @@
+// The message assembler on what a hostile peer controls: its key message (any
+// digits, any separator), the bytes after it and how they are cut into reads
+// and spaced in time. Nothing may crash, leak or trip a sanitizer; a key the
+// assembler takes must be one the session takes too, and the bytes held never
+// pass their cap.
+#include "session/messageassembler.h"
+#include "session/peerkey.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+[[noreturn]] void Fail(const char* what)
+{
+    std::fprintf(stderr, "assembler_fuzz: %s\n", what);
+    std::abort();
+}
+
+// Up to `most` decimal digits, one per input byte.
+std::string Digits(FuzzedDataProvider& in, std::size_t most)
+{
+    std::string digits;
+    for (std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, most); n > 0 && in.remaining_bytes() > 0; --n)
+        digits += static_cast<char>('0' + in.ConsumeIntegral<uint8_t>() % 10);
+    return digits;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    MessageAssembler assembler;
+    assembler.restart();
+    assembler.expectKey("//");
+    MessageAssembler::TimePoint now{};
+    std::string key = Digits(in, 40);
+    key += in.ConsumeBool() ? "//" : in.ConsumeBytesAsString(2);
+    key += Digits(in, 80);
+    std::string stream = key + in.ConsumeRandomLengthString(48 * 1024);
+    while (!stream.empty()) {
+        const std::size_t read = std::min(stream.size(), in.ConsumeIntegralInRange<std::size_t>(1, 4096));
+        assembler.append(stream.substr(0, read), now);
+        stream.erase(0, read);
+        now += std::chrono::milliseconds(in.ConsumeIntegralInRange<int>(0, 150));
+        if (const auto deadline = assembler.deadline(); deadline && *deadline <= now)
+            assembler.timePassed(now);
+        if (assembler.buffered() > MessageAssembler::MaxHeldBytes + 4096 + 2 * 309 + 2)
+            Fail("more bytes held than the cap");
+        for (const MessageAssembler::Message& message : assembler.takeMessages()) {
+            if (message.kind != MessageAssembler::Message::Kind::Key)
+                continue;
+            try {
+                ParsePeerKey(message.text, "//");
+            } catch (const ESessionError&) {
+                Fail("a key the session refuses was taken");
+            }
+        }
+    }
+    assembler.finish(now);
+    (void)assembler.takeMessages();
+    if (assembler.buffered() != 0)
+        Fail("bytes left after the connection ended");
+    return 0;
+}
