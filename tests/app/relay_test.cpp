@@ -1,0 +1,165 @@
+// Two chat windows talking through a relay that cuts what passes as a network
+// would: every line typed on one side shows on the other as typed.
+#include "tests/support/apptestsupport.h"
+#include "tests/support/propertyseed.h"
+
+#include "app/main.h"
+#include "session/chatsession.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using nettest::Fd;
+using nettest::connectRaw;
+using nettest::listenRaw;
+using nettest::readRawNow;
+using nettest::sendRaw;
+
+enum class Cutting { Segments, RandomPieces, Joined };
+
+// Forwards one connection between a connecting window and a listening one,
+// cutting each direction as `cutting` says: segments of at most 1,448 bytes
+// 5 to 20 ms apart, random pieces of 1 to 1,448 bytes, or every send joined
+// with the next into one write. Seeded, so a run can be repeated.
+class RechunkRelay {
+public:
+    RechunkRelay(Cutting cutting, std::uint16_t target, std::uint64_t seed)
+        : cutting_(cutting), target_(target), random_(seed), listener_(listenRaw(port_))
+    {
+        QObject::connect(&tick_, &QTimer::timeout, [this] { tick(); });
+        tick_.start(1);
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    struct Direction {
+        int from = -1, to = -1;
+        std::deque<std::string> sends;  // one per read, as the sender wrote them
+        std::string pending;
+        Clock::time_point nextWrite{};
+    };
+
+    void tick()
+    {
+        if (!down_.valid()) {
+            pollfd p{listener_.get(), POLLIN, 0};
+            if (::poll(&p, 1, 0) != 1)
+                return;
+            down_ = Fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            up_ = connectRaw(target_);
+            directions_[0].from = directions_[1].to = down_.get();
+            directions_[0].to = directions_[1].from = up_.get();
+        }
+        for (Direction& direction : directions_) {
+            if (std::string read = readRawNow(direction.from); !read.empty())
+                direction.sends.push_back(std::move(read));
+            forward(direction);
+        }
+    }
+
+    void forward(Direction& direction)
+    {
+        const auto now = Clock::now();
+        if (cutting_ == Cutting::Joined) {
+            // Two sends in one write; a lone one (a key message) after a wait.
+            if (direction.sends.size() >= 2 || (!direction.sends.empty() && now >= direction.nextWrite)) {
+                std::string joined = direction.sends.front();
+                direction.sends.pop_front();
+                if (!direction.sends.empty()) {
+                    joined += direction.sends.front();
+                    direction.sends.pop_front();
+                }
+                sendRaw(direction.to, joined);
+            }
+            if (direction.sends.size() == 1 && direction.nextWrite < now)
+                direction.nextWrite = now + std::chrono::milliseconds(30);
+            return;
+        }
+        for (; !direction.sends.empty(); direction.sends.pop_front())
+            direction.pending += direction.sends.front();
+        if (direction.pending.empty() || now < direction.nextWrite)
+            return;
+        const std::size_t size = cutting_ == Cutting::Segments
+                                     ? 1448
+                                     : std::uniform_int_distribution<std::size_t>(1, 1448)(random_);
+        sendRaw(direction.to, direction.pending.substr(0, size));
+        direction.pending.erase(0, std::min(size, direction.pending.size()));
+        const int gap = cutting_ == Cutting::Segments ? std::uniform_int_distribution<int>(5, 20)(random_)
+                                                      : std::uniform_int_distribution<int>(0, 10)(random_);
+        direction.nextWrite = now + std::chrono::milliseconds(gap);
+    }
+
+    Cutting cutting_;
+    std::uint16_t target_;
+    std::mt19937_64 random_;
+    std::uint16_t port_ = 0;
+    Fd listener_, down_, up_;
+    Direction directions_[2];
+    QTimer tick_;
+};
+
+// A typed line of 1 to 10,000 bytes of UTF-8, some of it beyond ASCII.
+QString randomLine(std::mt19937_64& random)
+{
+    const int bytes = std::uniform_int_distribution<int>(1, 10000)(random);
+    QString line;
+    while (line.toUtf8().size() < bytes)
+        line += random() % 16 == 0 ? QStringLiteral("\u00e9\u20ac") : QString(QChar(static_cast<char16_t>(u' ' + random() % 95)));
+    return line;
+}
+
+class WindowsThroughRelay : public testing::TestWithParam<Cutting> {};
+
+TEST_P(WindowsThroughRelay, EveryLineArrivesAsTyped)
+{
+    std::mt19937_64 random(PropertySeed("WindowsThroughRelay.EveryLineArrivesAsTyped"));
+    FakeDialogs dialogs;
+    TChatForm listening{dialogs}, connecting{dialogs};
+    const int port = freePort();
+    listening.ServerSocket->SetPort(port);
+    RechunkRelay relay(GetParam(), static_cast<std::uint16_t>(port), random());
+    connecting.ClientSocket->SetPort(relay.port());
+    listening.FileListenItem->trigger();
+    connecting.ConnectTo(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return !listening.session().awaitingKey() && !connecting.session().awaitingKey()
+                                    && connecting.status().startsWith("Connected to: "); }));
+
+    QStringList toListening, toConnecting;
+    for (int round = 0; round < 3; ++round) {
+        // Two lines each way, typed back to back.
+        for (int i = 0; i < 2; ++i) {
+            toListening << randomLine(random);
+            connecting.Edit1->setText(toListening.last());
+            QTest::keyClick(connecting.Edit1, Qt::Key_Return);
+            toConnecting << randomLine(random);
+            listening.Edit1->setText(toConnecting.last());
+            QTest::keyClick(listening.Edit1, Qt::Key_Return);
+        }
+        ASSERT_TRUE(waitUntil([&] {
+            return listening.Memo2->toPlainText() == toListening.join('\n')
+                && connecting.Memo2->toPlainText() == toConnecting.join('\n');
+        })) << "round " << round;
+    }
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuttings, WindowsThroughRelay,
+                         testing::Values(Cutting::Segments, Cutting::RandomPieces, Cutting::Joined),
+                         [](const testing::TestParamInfo<Cutting>& info) {
+                             return std::string(info.param == Cutting::Segments       ? "Segments"
+                                                : info.param == Cutting::RandomPieces ? "RandomPieces"
+                                                                                      : "Joined");
+                         });
+
+} // namespace
