@@ -231,6 +231,19 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
 
 std::string LineRecognizer::line(const Piece& piece)
 {
+    return *decode(piece, false);
+}
+
+std::optional<std::string> LineRecognizer::textLine(const Piece& piece)
+{
+    return decode(piece, true);
+}
+
+// The piece's line; with `textOnly`, nothing as soon as a byte shows it is not
+// text (a control byte but tab and carriage return, or one UTF-8 never uses),
+// which for a wrong cut is within its first few bytes.
+std::optional<std::string> LineRecognizer::decode(const Piece& piece, bool textOnly)
+{
     // The byte each eight-digit pattern value codes.
     static const std::array<uint8_t, 256> bytes = [] {
         std::array<uint8_t, 256> table{};
@@ -258,8 +271,13 @@ std::string LineRecognizer::line(const Piece& piece)
                 continue;
             const bool one = bit < words::kWordBits * plain.size() && ((plain[bit / 64] >> (bit % 64)) & 1);
             pattern = (pattern << 1 | (one ? 1u : 0u)) & 0xff;
-            if ((position - skip) % 8 == 7)
-                text += static_cast<char>(bytes[pattern]);
+            if ((position - skip) % 8 == 7) {
+                const uint8_t byte = bytes[pattern];
+                if (textOnly && ((byte < 0x20 && byte != '\t' && byte != '\r') || byte == 0x7f || byte == 0xc0
+                                 || byte == 0xc1 || byte >= 0xf5))
+                    return std::nullopt;
+                text += static_cast<char>(byte);
+            }
         }
     }
     return text;

@@ -66,6 +66,8 @@ public:
     int runBefore(std::uint64_t end, std::uint64_t from);
     // The line a piece decrypts to.
     std::string line(const Piece& piece);
+    // The same, or nothing once a byte of it cannot be part of typed text.
+    std::optional<std::string> textLine(const Piece& piece);
 
 private:
     // The outcome of decrypting one block value.
@@ -83,6 +85,7 @@ private:
     };
 
     const Run& runTo(std::uint64_t end, int blocks);
+    std::optional<std::string> decode(const Piece& piece, bool textOnly);
     int patternAt(std::uint64_t byte) const;
     bool bitAt(std::uint64_t bit) const;
     GInt::words::Words bitsBetween(std::uint64_t first, std::uint64_t last) const;

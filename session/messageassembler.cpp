@@ -350,7 +350,8 @@ std::optional<std::vector<Piece>> MessageAssembler::bestReading(LineRecognizer& 
     const auto scoreOf = [&](const Piece& piece) {
         const auto [known, fresh] = contents_.try_emplace({piece.begin, piece.end}, 0);
         if (fresh)
-            known->second = contentBits(recognizer.line(piece));
+            if (const std::optional<std::string> text = recognizer.textLine(piece))
+                known->second = contentBits(*text);
         return piece.evidence() + known->second - CutPenaltyBits;
     };
 
