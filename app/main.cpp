@@ -46,7 +46,20 @@ TChatForm::TChatForm(Dialogs& dialogs, QWidget* parent)
     session_ = std::make_unique<ChatSession>(*this, *this);
     sessionWakeUp_ = new QTimer(this);
     sessionWakeUp_->setSingleShot(true);
-    connect(sessionWakeUp_, &QTimer::timeout, this, [this] { runGuarded([this] { session_->timePassed(); }); });
+    connect(sessionWakeUp_, &QTimer::timeout, this, [this] {
+        runGuarded([this] {
+            // Bytes that came while the window was busy may not have been
+            // told of yet: they are taken first, and the bytes have not settled.
+            TCustomWinSocket* const peer = connectionOf(session_->serverRole(), false);
+            if (peer && peer->Connected()) {
+                if (const std::string more = peer->ReadAvailableText(); !more.empty()) {
+                    session_->dataArrived(more);
+                    return;
+                }
+            }
+            session_->timePassed();
+        });
+    });
     wireSockets();
 
     aboutBox_ = new AboutBox(this);
@@ -191,10 +204,13 @@ QString TChatForm::status() const
     return statusField_->text();
 }
 
-TCustomWinSocket* TChatForm::connectionOf(bool serverRole) const
+TCustomWinSocket* TChatForm::connectionOf(bool serverRole, bool raise) const
 {
-    if (serverRole)
+    if (serverRole) {
+        if (!raise && ServerSocket->Socket()->ActiveConnections() == 0)
+            return nullptr;
         return ServerSocket->Socket()->ConnectionAt(0);
+    }
     return ClientSocket->Socket();
 }
 

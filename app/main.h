@@ -138,7 +138,8 @@ private:
     void stopListening();
     // The connection a line goes out on in the given role: the first accepted
     // one (raising when the peer has gone) or the outgoing one.
-    ScktComp::TCustomWinSocket* connectionOf(bool serverRole) const;
+    // Without `raise`, no connection in the server role is nullptr instead.
+    ScktComp::TCustomWinSocket* connectionOf(bool serverRole, bool raise = true) const;
     // The status claims no listening or connection once no socket is active.
     void followSockets();
 

@@ -48,8 +48,15 @@ TermChat::TermChat(const StartOptions& options, int inputFd, QIODevice& out, QIO
     });
     sessionWakeUp_.setSingleShot(true);
     connect(&sessionWakeUp_, &QTimer::timeout, this, [this] {
-        if (!finished_ && peer_)
-            runReceiving([this] { session_.timePassed(); });
+        if (finished_ || !peer_)
+            return;
+        // Bytes not told of yet are taken first: then they have not settled.
+        runReceiving([this] {
+            if (const std::string more = peer_->ReadAvailableText(); !more.empty())
+                session_.dataArrived(more);
+            else
+                session_.timePassed();
+        });
     });
 }
 
