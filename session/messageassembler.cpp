@@ -24,8 +24,6 @@ constexpr std::size_t MaxKeyBytes = 2 * 309 + 2;
 constexpr std::size_t MaxReadEnds = 16;
 // Most digit bytes a line joined behind the key message is taken to start with.
 constexpr std::size_t MaxDigitsJoined = 8;
-// Fewer bytes than this behind a key message are taken for a malformed key, not a line.
-constexpr std::size_t MinLineBytesAfterKey = 64;
 
 bool isDigit(char c)
 {
@@ -205,7 +203,6 @@ void MessageAssembler::analyzeKey(TimePoint now, bool settled)
         std::unique_ptr<LineRecognizer> recognizer;
     };
     std::optional<Cut> best;
-    std::optional<std::size_t> wholeRun;  // the whole digit run, when it gives a key
     // A line's ciphertext starts with k digit bytes with odds (10/256)^k.
     const std::size_t lowestCut = std::max(digitsBegin, digitsEnd - std::min(digitsEnd, MaxDigitsJoined));
     for (std::size_t at = digitsEnd; at > lowestCut; --at) {
@@ -215,8 +212,6 @@ void MessageAssembler::analyzeKey(TimePoint now, bool settled)
         } catch (const ESessionError&) {
             continue;
         }
-        if (at == digitsEnd)
-            wholeRun = at;
         Cut cut{at, 0, std::make_unique<LineRecognizer>(key.exponent.get(), key.modulus.get())};
         // Nothing behind the digits: a shorter modulus would leave digits
         // alone as a line message, which no sender writes. Bytes still
@@ -231,12 +226,6 @@ void MessageAssembler::analyzeKey(TimePoint now, bool settled)
         retiredPowerMods_ += cut.recognizer->powerMods();
         if (readable && (!best || cut.score > best->score))
             best = std::move(cut);
-    }
-    // When no cut lets the rest read, the whole digit run is the likely key;
-    // what follows it is then left to the line messages' own rules.
-    if (!best && wholeRun && bytes_.size() - *wholeRun >= MinLineBytesAfterKey) {
-        PeerKey key = ParsePeerKey(std::string_view(bytes_).substr(0, *wholeRun), separator_);
-        best = Cut{*wholeRun, 0, std::make_unique<LineRecognizer>(key.exponent.get(), key.modulus.get())};
     }
     if (!best) {
         std::string reason = "The peer's key message is malformed: bytes that read as no line follow it";
