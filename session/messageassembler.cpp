@@ -162,7 +162,8 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
 
     budget_.open(recognizer);
     const ReadingSearch::Result reading = search_->best(recognizer, base_, end(), clock_.readEnds());
-    if (budget_.close(recognizer)) {
+    const bool starvedNow = budget_.close(recognizer);
+    if (starvedNow) {
         // Cut short: go on at the next event, or wait for bytes to bring credit.
         if (budget_.shortfall() == PowerBudget::Shortfall::Credit) {
             looked_ = true;

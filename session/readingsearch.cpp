@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -61,9 +62,9 @@ void ReadingSearch::forgetBefore(std::uint64_t base)
 std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
                                            const std::deque<std::uint64_t>& readEnds)
 {
-    // A message that shows little evidence may be there by chance: it does
-    // not spare the search.
-    const auto clear = [&](const Piece& piece) { return scoreOf(recognizer, piece) + CutPenaltyBits >= ClearBits; };
+    // A message whose start shows little may be there by chance (its blocks
+    // are those of whatever message ends here): it does not spare the search.
+    const auto clear = [&](const Piece& piece) { return startShown(recognizer, piece) >= ClearBits; };
     bool cheap = false;
     if (const auto whole = recognizer.pieceAt(from, end))
         cheap = clear(*whole);
@@ -71,10 +72,8 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
     for (const std::uint64_t readEnd : readEnds) {
         if (readEnd <= from || readEnd >= end)
             continue;
-        if (const auto piece = recognizer.pieceAt(readEnd, end)) {
+        if (const auto piece = recognizer.pieceAt(readEnd, end))
             found.push_back(*piece);
-            cheap = cheap || clear(*piece);
-        }
     }
     for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap))
         if (std::none_of(found.begin(), found.end(), [&](const Piece& known) { return known.begin == piece.begin; }))
@@ -93,6 +92,7 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         std::optional<Piece> head;  // the one message before `last`, when it starts at `from`
     };
     std::map<std::uint64_t, Node> nodes;
+    int breadth = 1;
 
     std::function<Node(std::uint64_t, int)> bestTo = [&](std::uint64_t at, int depth) -> Node {
         if (const auto known = nodes.find(at); known != nodes.end())
@@ -106,25 +106,36 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         };
         // Pieces to read deeper, by what their start shows: its marker and its
         // text (every reading holds about the same number of blocks).
-        std::vector<std::pair<int, Piece>> deeper;
-        if (at != from && depth >= MaxDepth)
+        struct Deeper {
+            int start;  // what the piece adds to a reading, less its blocks
+            int order;  // how likely it is to lead to the best reading
+            Piece piece;
+        };
+        std::vector<Deeper> deeper;
+        const bool tooFar = depth >= MaxDepth || nodes.size() >= MaxNodes;
+        if (at != from && tooFar)
             cutShort = true;
-        if (at != from && depth < MaxDepth && !recognizer.starved()) {
+        if (at != from && !tooFar && !recognizer.starved()) {
             for (const Piece& piece : endingAt(recognizer, at, from, readEnds)) {
-                const int own = scoreOf(recognizer, piece);
+                const bool afterRead = std::find(readEnds.begin(), readEnds.end(), piece.begin) != readEnds.end();
+                const int own = scoreOf(recognizer, piece) + (afterRead ? ReadEndBits : 0);
                 if (piece.begin == from) {
                     consider(own, piece);
                     continue;
                 }
                 if (const auto head = recognizer.pieceAt(from, piece.begin))
                     consider(scoreOf(recognizer, *head) + own, piece, head);
-                deeper.emplace_back(own - piece.blocks, piece);
+                // Where a genuine message ended, the blocks before it are that
+                // message's and hold up; before a chance start they fail
+                // after two on average. Long runs are looked behind first.
+                const int run = std::min(recognizer.runBefore(piece.begin, from), LongRunBlocks);
+                deeper.push_back({own - piece.blocks, own - piece.blocks + run, piece});
             }
         }
-        std::stable_sort(deeper.begin(), deeper.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+        std::stable_sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) { return x.order > y.order; });
         int tried = 0;
-        for (const auto& [start, piece] : deeper) {
-            if (tried >= StartsLookedBehind || recognizer.starved())
+        for (const auto& [start, order, piece] : deeper) {
+            if (tried >= breadth || recognizer.starved())
                 break;
             ++tried;
             const Node before = bestTo(piece.begin, depth + 1);
@@ -135,8 +146,20 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         return node;
     };
 
+    // First the likeliest reading alone, one start looked behind at each
+    // place: it is found in a few places per message, and stands if the
+    // wider search below is cut short among chance pieces.
+    const Node likeliest = bestTo(to, 0);
+    std::map<std::uint64_t, Node> likeliestNodes;
+    likeliestNodes.swap(nodes);
+    cutShort = false;
+    breadth = StartsLookedBehind;
+    Node whole = bestTo(to, 0);
+    if (likeliest.readable && (!whole.readable || likeliest.score > whole.score)) {
+        whole = likeliest;
+        nodes.swap(likeliestNodes);
+    }
     Result result;
-    const Node whole = bestTo(to, 0);
     result.complete = !cutShort && !recognizer.starved();
     if (!whole.readable)
         return result;

@@ -19,6 +19,7 @@
 
 #include "session/linerecognizer.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -29,6 +30,11 @@
 class ReadingSearch {
 public:
     static constexpr int CutPenaltyBits = 12;
+    // What a cut where a read ended shows: the network ends a read at a given
+    // byte with odds of about 1/1448 when it cuts into segments, but at a
+    // message's end whenever the sender paused, so such a cut is most of the
+    // way to free.
+    static constexpr int ReadEndBits = 10;
     // Evidence of a message that a wrong cut shows with odds below 2^-24: a
     // message this clear ends the search for others, and one whose start
     // shows this much lets the messages before it be told.
@@ -36,9 +42,19 @@ public:
     // Readings deeper than this many messages are not looked for: four of
     // the longest line messages held, of the shortest (one block) at k = 60.
     static constexpr int MaxDepth = 4000;
+    // Most places looked at in one search. Wrong starts chain back through a
+    // genuine message a few blocks at a time (each place offers ~k/8 starts a
+    // block, one in 64 passing), so the search is cut there: the messages of
+    // a reading are found first, best-shown first, and the chains of chance
+    // pieces behind them are what the cap cuts. 256 is 16 times the messages
+    // a buffer of MaxHeldBytes holds when they average 4 KiB.
+    static constexpr std::size_t MaxNodes = 512;
     // How many starts found for one message are looked behind, best shown
     // first; the rest are mostly chance (each passes with odds 2^-evidence).
-    static constexpr int StartsLookedBehind = 4;
+    static constexpr int StartsLookedBehind = 16;
+    // A run this long before a start is as good as any: a chance one of 16
+    // blocks has odds 2^-16.
+    static constexpr int LongRunBlocks = 16;
     // How far behind the run of well-formed blocks a message may start: the
     // run goes on past a message's start with odds 2^-blocks.
     static constexpr int StartWindowBlocks = 16;
@@ -56,12 +72,14 @@ public:
     Result best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
                 const std::deque<std::uint64_t>& readEnds = {});
     // The well-formed messages that end at `end` and start at or after `from`
-    // that a reading considers. The cheap ones come first: when [from, end)
-    // is itself a message, or one starts where a read ended, only those and
-    // the ones on whole blocks of the run are taken (another cut would need a
-    // second message passing the tests by chance); otherwise every start
-    // near where the run of blocks aligned on `end` breaks off, at about one
-    // power each.
+    // that a reading considers: those that start where a read ended, and
+    // when [from, end) is itself a clearly started message, only it and the
+    // ones on whole blocks of the run (another cut would need the first
+    // message's blocks to pass under the second's alignment by chance);
+    // otherwise every start near where the run of blocks aligned on `end`
+    // breaks off, at about one power each. A message that starts at a read
+    // end does not spare the search: inside a text line, a block that starts
+    // on the low digits 111 of a byte reads as a message of its own.
     std::vector<LineRecognizer::Piece> endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
                                                 const std::deque<std::uint64_t>& readEnds);
     // What a message adds to a reading, content included.
