@@ -199,7 +199,8 @@ int LineRecognizer::runBefore(std::uint64_t end, std::uint64_t from)
 }
 
 std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window,
-                                                               bool alignedOnly)
+                                                               bool alignedOnly,
+                                                               const std::function<bool(const Piece&)>& enough)
 {
     std::vector<Piece> found;
     from = std::max(from, base_);
@@ -212,21 +213,32 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
     begin = std::max(begin, from);
     if (end - begin > MaxPiece)
         begin = end - MaxPiece;
-    for (; begin < end; ++begin) {
-        const int pattern = patternAt(begin);
-        if (pattern == 0)
-            continue;
-        const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
-        const int blocks = static_cast<int>((length + k_ - 1) / k_);
-        // A message behind one that fills whole blocks from a byte edge keeps
-        // the blocks of what follows aligned, so the run goes on past its start.
-        const bool aligned = 8 * (end - begin) % k_ == 0;
-        if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
-            continue;
-        if (alignedOnly && !aligned && begin != from)
-            continue;
-        if (const std::optional<Piece> piece = pieceAt(begin, end))
-            found.push_back(*piece);
+    // Two passes: the starts on whole blocks of the run and at `from` first,
+    // which cost no power beyond the run's, then the others near where it
+    // breaks off, at about one power each.
+    const std::uint64_t first = begin;
+    for (const bool cheapPass : {true, false}) {
+        if (!cheapPass && alignedOnly)
+            break;
+        for (begin = first; begin < end; ++begin) {
+            const int pattern = patternAt(begin);
+            if (pattern == 0)
+                continue;
+            const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
+            const int blocks = static_cast<int>((length + k_ - 1) / k_);
+            // A message behind one that fills whole blocks from a byte edge keeps
+            // the blocks of what follows aligned, so the run goes on past its start.
+            const bool aligned = 8 * (end - begin) % k_ == 0;
+            if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
+                continue;
+            if (cheapPass != (aligned || begin == from))
+                continue;
+            if (const std::optional<Piece> piece = pieceAt(begin, end)) {
+                found.push_back(*piece);
+                if (enough && enough(*piece))
+                    return found;
+            }
+        }
     }
     return found;
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -69,10 +70,13 @@ public:
     // The line messages that end at `end` and start at or after `from`: every
     // one whose first block lies within `window` blocks of where the run of
     // well-formed blocks before `end` breaks off, every one whose first block
-    // is a whole block of that run, and the one starting at `from`. Earliest
-    // first. With `alignedOnly`, only those on whole blocks of the run and the
-    // one starting at `from`: they cost no power beyond the run's.
-    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, bool alignedOnly = false);
+    // is a whole block of that run, and the one starting at `from`. Those on
+    // whole blocks and at `from` come first (they cost no power beyond the
+    // run's), then the others from where the run breaks off on; with
+    // `alignedOnly`, only the first kind. The looking stops at the first
+    // that `enough` accepts.
+    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, bool alignedOnly = false,
+                                      const std::function<bool(const Piece&)>& enough = {});
     // Whole well-formed blocks right before `end`, counted back to `from` at most.
     int runBefore(std::uint64_t end, std::uint64_t from);
     // The line a piece decrypts to.

@@ -1,5 +1,7 @@
 #include "session/readingsearch.h"
 
+#include "session/powerbudget.h"
+
 #include <algorithm>
 #include <functional>
 #include <utility>
@@ -75,7 +77,12 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
         if (const auto piece = recognizer.pieceAt(readEnd, end))
             found.push_back(*piece);
     }
-    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap))
+    // Under a key larger than any the key generator makes, each start costs
+    // a slow power: the first clearly started message near where the run
+    // breaks off ends the looking.
+    const bool largeKey = recognizer.blockBits() > PowerBudget::SmallKeyBits;
+    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap,
+                                                        [&](const Piece& piece) { return largeKey && clear(piece); }))
         if (std::none_of(found.begin(), found.end(), [&](const Piece& known) { return known.begin == piece.begin; }))
             found.push_back(piece);
     return found;
@@ -153,8 +160,14 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
     std::map<std::uint64_t, Node> likeliestNodes;
     likeliestNodes.swap(nodes);
     cutShort = false;
-    breadth = StartsLookedBehind;
-    Node whole = bestTo(to, 0);
+    // The wider search costs about k/4 powers at every chance start it looks
+    // behind: under keys larger than the key generator makes, the likeliest
+    // reading has to do.
+    Node whole;
+    if (recognizer.blockBits() <= PowerBudget::SmallKeyBits) {
+        breadth = StartsLookedBehind;
+        whole = bestTo(to, 0);
+    }
     if (likeliest.readable && (!whole.readable || likeliest.score > whole.score)) {
         whole = likeliest;
         nodes.swap(likeliestNodes);
