@@ -44,8 +44,10 @@ void MessageAssembler::append(std::string_view bytes, TimePoint now)
 {
     if (bytes.empty())
         return;
-    // Garbage after a pause is news again.
-    if (bytes_.empty() && clock_.givenUp(now))
+    // Garbage after a pause is news again. The pause is counted from the last
+    // drop as well as from the last byte: a busy event loop reads a flood late,
+    // and its reads then look spaced out.
+    if (bytes_.empty() && clock_.givenUp(now) && now - lastDrop_ >= GiveUpTime)
         dropping_ = false;
     bytes_.append(bytes);
     budget_.received(bytes.size());
@@ -247,6 +249,7 @@ void MessageAssembler::dropGarbage(std::uint64_t upTo)
         out_.push_back({Message::Kind::Error, "The received data cannot be decrypted: " + std::to_string(count)
                                                   + " bytes that read as no line were dropped"});
     dropping_ = true;
+    lastDrop_ = lastLook_;
     consume(count);
     looked_ = false;
 }
