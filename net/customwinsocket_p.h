@@ -60,10 +60,11 @@ public:
     // empty; see ConnectRace). The first that connects becomes this object's
     // socket, under the number of the handle opened for the attempt, and
     // delivers the connect event. When every address has failed, the error
-    // callback gets the last failure's code; when all fail inside this call,
-    // the last failure is raised here instead, as the connect call's error
-    // or, for a failure that the system reports as the attempt's end, as the
-    // error callback once this call has returned.
+    // sequence runs with the last failure's code. When all fail inside this
+    // call, the last failure decides: a failed connect call raises its socket
+    // error here, a socket that could not be made "Can't create new socket",
+    // and an attempt that the system ended at once is reported through the
+    // error sequence once this call has returned.
     void beginConnect(std::vector<Platform::SocketAddress> addresses);
     // Marks the socket open for use and starts watching it.
     void markConnected(bool watchWrite);

@@ -9,8 +9,7 @@
 
 #include <QElapsedTimer>
 
-#include <fcntl.h>
-#include <poll.h>
+#include <netinet/tcp.h>
 
 #include <cerrno>
 
@@ -45,21 +44,29 @@ const PrivateNetwork kNetwork{{{"/etc/hosts", "127.0.0.1 localhost\n"
             return;                                                                                                    \
     } while (false)
 
-// Fills the accept queue of a listener that never accepts until a further
-// attempt stays unanswered: the system then drops every new connection
-// request to it, and an attempt there neither connects nor fails. The
-// connections that filled it are kept in `fillers`.
-bool makeSilent(std::uint16_t port, std::vector<Fd>& fillers)
+// True when the accept queue of `listener` is full: the system then drops
+// every new connection request to it, so that an attempt there neither
+// connects nor fails. For a listening socket, TCP_INFO gives the queue's
+// length as tcpi_unacked and its backlog as tcpi_sacked; Linux counts it
+// full once the length exceeds the backlog.
+bool acceptQueueFull(int listener)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return ::getsockopt(listener, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 && info.tcpi_unacked > info.tcpi_sacked;
+}
+
+// Fills the accept queue of `listener` on ::1, which never accepts, with
+// connections kept in `fillers`.
+bool makeSilent(int listener, std::uint16_t port, std::vector<Fd>& fillers)
 {
     for (int i = 0; i < 16; ++i) {
-        Fd attempt(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        const sockaddr_in6 a = loopback6(port);
-        if (::connect(attempt.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS)
+        Fd filler = connectRaw6(port);
+        if (!filler.valid())
             return false;
-        pollfd p{attempt.get(), POLLOUT, 0};
-        const int ready = ::poll(&p, 1, 200);
-        fillers.push_back(std::move(attempt));
-        if (ready == 0)
+        fillers.push_back(std::move(filler));
+        // The queue takes a connection once the handshake's last packet is in.
+        if (waitFor([listener] { return acceptQueueFull(listener); }, 1000))
             return true;
     }
     return false;
@@ -104,9 +111,9 @@ TEST_P(FallbackTest, HostNameFallsBackToIPv4)
         break;
     case DeadIPv6::Silent:
         host = "both.velmora.test";
-        silent = listenRaw6(port, 0);
+        silent = listenRaw6(port, 1);
         ASSERT_TRUE(silent.valid());
-        ASSERT_TRUE(makeSilent(port, fillers)) << "the IPv6 listener never stopped answering";
+        ASSERT_TRUE(makeSilent(silent.get(), port, fillers)) << "the accept queue of the IPv6 listener never filled";
         break;
     case DeadIPv6::Unreachable:
         host = "unreachable.velmora.test";
