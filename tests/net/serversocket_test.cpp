@@ -400,6 +400,7 @@ TEST_F(ServerSocketTest, AcceptOutOfDescriptorsReportsOnceAndResumes)
     settle(20);
     HandleApplicationError(ESocketError("warm-up"));
     takeErrors();
+    EXPECT_EQ(l.server.Socket()->findChild<QTimer*>(), nullptr) << "no pause before the first failure";
     {
         DescriptorLimit limit;
         ASSERT_TRUE(limit.active());
@@ -409,10 +410,13 @@ TEST_F(ServerSocketTest, AcceptOutOfDescriptorsReportsOnceAndResumes)
         QTimer* const pause = l.server.Socket()->findChild<QTimer*>();
         ASSERT_NE(pause, nullptr);
         int pauses = 0;
-        QObject::connect(pause, &QTimer::timeout, pause, [&pauses] { ++pauses; });
+        const QMetaObject::Connection counting =
+            QObject::connect(pause, &QTimer::timeout, pause, [&pauses] { ++pauses; });
         ASSERT_EQ(::connect(second.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         // Several pauses long: the accepts tried meanwhile fail again without a word.
-        ASSERT_TRUE(waitFor([&] { return pauses >= 5; }));
+        const bool paused = waitFor([&] { return pauses >= 5; });
+        QObject::disconnect(counting);
+        ASSERT_TRUE(paused);
         EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
         EXPECT_TRUE(l.server.Active());
     }
