@@ -28,9 +28,14 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --bind)
       [ $# -ge 3 ] || usage
-      if [ ! -r "$2" ] || [ ! -e "$3" ]; then
-        echo "netns-run.sh: cannot put '$2' in place of '$3'" >&2
+      if [ ! -r "$2" ]; then
+        echo "netns-run.sh: cannot read '$2'" >&2
         exit 2
+      fi
+      # A file can stand only where one is: this machine lacks what is asked for.
+      if [ ! -e "$3" ]; then
+        echo "netns-run.sh: there is no '$3' here to put '$2' in place of" >&2
+        exit 77
       fi
       case "$2$3" in *[[:space:]:]*) echo "netns-run.sh: paths with spaces or colons are not supported" >&2; exit 2 ;; esac
       binds="$binds $2:$3"
