@@ -9,8 +9,9 @@ set -euo pipefail
 # The program: compiler, CMake, the Qt it links and a font to draw with.
 run=(build-essential cmake pkg-config qt6-base-dev libgl-dev fontconfig fonts-dejavu-core)
 # The suite: GoogleTest, GMP as the arithmetic's oracle, and a virtual X
-# server with xprop to read window titles as the window system sees them.
-test=("${run[@]}" libgtest-dev libgmp-dev xvfb xauth x11-utils)
+# server with xprop to read window titles as the window system sees them, and
+# ip for the private network namespaces of the connection tests.
+test=("${run[@]}" libgtest-dev libgmp-dev xvfb xauth x11-utils iproute2)
 
 packages=()
 for target in "${@:-run}"; do
