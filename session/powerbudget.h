@@ -15,7 +15,8 @@
 // digits, where a power costs under 10 us: up to SmallKeyBits the allowance
 // is 65,536 powers (about 0.6 s), so a genuine peer never reaches it. Above,
 // where a stranger's 1,024-bit key with a full-length exponent costs 0.5 ms
-// a power, it is 1,024 powers (about 0.5 s).
+// a power, it is 512 powers (about 0.25 s): enough to find the cut between
+// two long lines under a genuine key that large (about 180 powers).
 #pragma once
 
 #include "session/linerecognizer.h"
@@ -29,7 +30,7 @@ public:
     static constexpr std::uint64_t PerBlock = 4;
     static constexpr std::size_t SmallKeyBits = 256;
     static constexpr std::uint64_t SmallKeyAllowance = 65536;
-    static constexpr std::uint64_t LargeKeyAllowance = 1024;
+    static constexpr std::uint64_t LargeKeyAllowance = 512;
     // Most powers one event may spend: one DecryptLine of the longest line
     // message (16 KiB) under the key, so an event never takes much longer
     // than the longest decryption, and never less than enough for the cut
