@@ -42,9 +42,9 @@ public:
     ~PortMapper() override;
 
     // Asks the router to forward `internalPort`. Returns at once: mapped() or
-    // failed() follows, within about four seconds (NAT-PMP's AnswerTime, then
-    // the UPnP search and its requests). Calling it again for the same port
-    // while started does nothing; for another port it stops first.
+    // failed() follows, within about four seconds when nothing answers
+    // (NAT-PMP's AnswerTime, then the UPnP searches). Calling it again for the
+    // same port while started does nothing; for another port it stops first.
     void start(quint16 internalPort);
     // Removes the forwarding (or gives up the attempt) without waiting:
     // removed() follows once the router confirmed the removal of a forwarding

@@ -59,8 +59,8 @@ struct UpnpGateway::Device {
 UpnpGateway::UpnpGateway() : device_(std::make_unique<Device>())
 {
     // Every kind of device that can forward a port is searched for at once
-    // (the last argument), so an unanswered search costs DiscoveryTime once
-    // rather than once per kind as upnpDiscover() would.
+    // (the last argument), so an unanswered search costs its time once rather
+    // than once per kind as upnpDiscover() would.
     static const char* const searched[] = {
         "urn:schemas-upnp-org:device:InternetGatewayDevice:1",
         "urn:schemas-upnp-org:device:InternetGatewayDevice:2",
@@ -71,11 +71,14 @@ UpnpGateway::UpnpGateway() : device_(std::make_unique<Device>())
     };
     // TTL 2, as miniupnpc advises, keeps the search on the local network.
     constexpr unsigned char searchTtl = 2;
-    int error = 0;
-    const std::unique_ptr<UPNPDev, decltype(&freeUPNPDevlist)> devices(
-        upnpDiscoverDevices(searched, static_cast<int>(DiscoveryTime.count()), nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0,
-            searchTtl, &error, 1),
-        &freeUPNPDevlist);
+    std::unique_ptr<UPNPDev, decltype(&freeUPNPDevlist)> devices(nullptr, &freeUPNPDevlist);
+    for (const std::chrono::milliseconds searchTime : SearchTimes) {
+        int error = 0;
+        devices.reset(upnpDiscoverDevices(searched, static_cast<int>(searchTime.count()), nullptr, nullptr,
+            UPNP_LOCAL_PORT_ANY, 0, searchTtl, &error, 1));
+        if (devices)
+            break;
+    }
     if (!devices)
         throw MappingError(MappingError::Kind::Unanswered, QStringLiteral("UPnP: no gateway device answered"));
     const int found = UPNP_GetValidIGD(devices.get(), &device_->urls, &device_->data, device_->lanAddress,

@@ -23,6 +23,9 @@
 #   netns-router.sh daemon NAME MODE (re)starts miniupnpd; MODE: both, upnp,
 #                                    natpmp, deny (UPnP refusing every mapping)
 #                                    or none (no daemon)
+#   netns-router.sh search NAME WHAT block: the router drops SSDP searches from
+#                                    now on; allow: it takes them again;
+#                                    dropped: prints how many it dropped
 #   netns-router.sh down NAME        stops the daemon and removes the namespaces
 #   netns-router.sh leaked NAME      prints the number of packets sent toward EXT_IP
 #
@@ -214,6 +217,28 @@ EOF
   return 1
 }
 
+search() {
+  local rtr=$1-rtr
+  case "$2" in
+    block)
+      ip netns exec "$rtr" nft -f - <<EOF
+table inet velmora_search {
+  counter dropped {
+  }
+  chain input {
+    type filter hook input priority -300; policy accept;
+    udp dport 1900 counter name dropped drop
+  }
+}
+EOF
+      ;;
+    allow) ip netns exec "$rtr" nft delete table inet velmora_search ;;
+    dropped)
+      ip netns exec "$rtr" nft list counter inet velmora_search dropped | sed -n 's/.*packets \([0-9]*\).*/\1/p' ;;
+    *) echo "netns-router.sh: search block, allow or dropped, not '$2'" >&2; return 2 ;;
+  esac
+}
+
 leaked() {
   local name=$1 total=0 n
   for ns in "$name-lan" "$name-rtr" "$name-wan"; do
@@ -276,7 +301,8 @@ case "$command" in
   run) run "$@" ;;
   up) up "$1" ;;
   daemon) daemon "$1" "$2" ;;
+  search) search "$1" "$2" ;;
   down) down "$1" ;;
   leaked) leaked "$1" ;;
-  *) sed -n '2,31p' "$script" >&2; exit 2 ;;
+  *) sed -n '2,34p' "$script" >&2; exit 2 ;;
 esac

@@ -204,24 +204,29 @@ TEST_F(RouterTest, DestructionRemovesTheForwarding)
     EXPECT_TRUE(nothingForwarded(heard.port));
 }
 
-// A mapper destroyed while the UPnP search runs returns within its bound, and
-// the search, finishing later on its own, forwards nothing.
+// A mapper destroyed while its worker is busy returns within its bound; the
+// worker, left to finish on its own, touches nothing of it and asks the router
+// for nothing. The router drops the first search, so the worker is still in the
+// second one, two seconds long, when the mapper is gone.
 TEST_F(RouterTest, DestructionDuringTheSearchIsBoundedAndLeavesNothing)
 {
     ASSERT_TRUE(startDaemon(RouterNetwork::UpnpOnly));
+    ASSERT_TRUE(network.blockSearches());
     const int threadsBefore = threadCount();
-    const int searchesBefore = network.searchesReceived();
     auto mapper = std::make_unique<PortMapper>();
     const Announcements heard(*mapper);
     mapper->start(listener.port());
-    ASSERT_TRUE(waitUntil([&] { return network.searchesReceived() > searchesBefore; }, AnswerDeadline));
+    ASSERT_TRUE(waitUntil([&] { return network.searchesDropped() > 0; }, AnswerDeadline));
+    ASSERT_TRUE(network.allowSearches());
+    const int searchesBefore = network.logged("SSDP M-SEARCH from");
 
     QElapsedTimer clock;
     clock.start();
     mapper.reset();
     EXPECT_LE(clock.elapsed(), PortMapper::ExitWait.count() + 250);
-    // The worker thread ends once its search is over.
-    ASSERT_TRUE(waitUntil([&] { return threadCount() <= threadsBefore; }, AnswerDeadline));
+    ASSERT_TRUE(waitUntil([&] { return threadCount() <= threadsBefore; }, AnswerDeadline)) << "the worker did not end";
+    EXPECT_GT(network.logged("SSDP M-SEARCH from"), searchesBefore) << "the worker's second search did not reach the router";
+    EXPECT_EQ(network.logged("#AddPortMapping"), 0) << "a forwarding was asked for after the mapper was gone";
     EXPECT_TRUE(heard.kinds.empty());
     EXPECT_TRUE(nothingForwarded(listener.port()));
 }

@@ -105,12 +105,30 @@ std::int64_t RouterNetwork::leaseEnd(quint16 externalPort) const
     return 0;
 }
 
-int RouterNetwork::searchesReceived() const
+int RouterNetwork::logged(const char* text) const
 {
     QFile log(stateDir_ + QStringLiteral("/miniupnpd.log"));
     if (!log.open(QIODevice::ReadOnly))
         return 0;
-    return static_cast<int>(log.readAll().count("SSDP M-SEARCH from"));
+    return static_cast<int>(log.readAll().count(text));
+}
+
+bool RouterNetwork::blockSearches() const
+{
+    return output(script_, {QStringLiteral("search"), name_, QStringLiteral("block")}).has_value();
+}
+
+bool RouterNetwork::allowSearches() const
+{
+    return output(script_, {QStringLiteral("search"), name_, QStringLiteral("allow")}).has_value();
+}
+
+int RouterNetwork::searchesDropped() const
+{
+    const std::optional<QString> dropped = output(script_, {QStringLiteral("search"), name_, QStringLiteral("dropped")});
+    bool number = false;
+    const int count = dropped ? dropped->trimmed().toInt(&number) : -1;
+    return number ? count : -1;
 }
 
 Socket RouterNetwork::connectFromWan(quint16 port, std::string& error) const

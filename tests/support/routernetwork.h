@@ -61,8 +61,13 @@ public:
     // When the lease the daemon recorded for TCP `externalPort` ends, in seconds
     // since the epoch; 0 for none.
     std::int64_t leaseEnd(quint16 externalPort) const;
-    // SSDP searches the daemon has received so far.
-    int searchesReceived() const;
+    // Lines of the daemon's log since it started that contain `text`.
+    int logged(const char* text) const;
+    // Makes the router drop SSDP searches, or take them again.
+    bool blockSearches() const;
+    bool allowSearches() const;
+    // Searches dropped since blockSearches(); -1 if that cannot be read.
+    int searchesDropped() const;
 
     // A TCP connection from the WAN namespace to the router's WAN address at
     // `port`; an invalid socket, with the reason in `error`, if it fails.
