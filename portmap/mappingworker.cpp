@@ -4,7 +4,21 @@
 #include "portmap/natpmpgateway.h"
 #include "portmap/upnpgateway.h"
 
+#include <algorithm>
 #include <functional>
+
+namespace {
+
+// A router may grant more than was asked for (NAT-PMP tells what it granted,
+// up to some 136 years); the forwarding is renewed as if it had granted what
+// was asked, which keeps the owner's renewal timer in range.
+Forwarding granted(Forwarding forwarding, std::chrono::seconds asked)
+{
+    forwarding.lease = std::min(forwarding.lease, asked);
+    return forwarding;
+}
+
+} // namespace
 
 MappingWorker::MappingWorker() = default;
 
@@ -28,7 +42,7 @@ void MappingWorker::map(quint64 generation, quint16 internalPort, std::chrono::s
             std::unique_ptr<Gateway> gateway = open();
             if (unwanted(generation))
                 return;
-            forwarding_ = gateway->forward(internalPort, internalPort, lease);
+            forwarding_ = granted(gateway->forward(internalPort, internalPort, lease), lease);
             gateway_ = std::move(gateway);
             generation_ = generation;
             internalPort_ = internalPort;
@@ -56,7 +70,7 @@ void MappingWorker::renew(quint64 generation)
         return;
     try {
         // The same external port again, as RFC 6886 section 3.3 asks of a renewal.
-        forwarding_ = gateway_->forward(internalPort_, forwarding_.externalPort, lease_);
+        forwarding_ = granted(gateway_->forward(internalPort_, forwarding_.externalPort, lease_), lease_);
         emit renewed(generation, forwarding_.externalAddress, forwarding_.externalPort, forwarding_.lease.count());
     } catch (const MappingError& error) {
         emit renewalFailed(generation,

@@ -49,8 +49,8 @@ PortMapper::~PortMapper()
 
 void PortMapper::setLease(std::chrono::seconds lease)
 {
-    if (lease.count() <= 0)
-        throw std::invalid_argument("PortMapper: the lease must be positive");
+    if (lease.count() <= 0 || lease > MaxLease)
+        throw std::invalid_argument("PortMapper: the lease must be between a second and a week");
     lease_ = lease;
 }
 

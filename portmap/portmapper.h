@@ -27,6 +27,8 @@ public:
     // NAT-PMP mapping, asked of UPnP too so that both behave alike. A crashed
     // program leaves a forwarding for at most this long.
     static constexpr std::chrono::seconds DefaultLease{7200};
+    // The longest lease UPnP IGD version 2 lets a device grant (one week).
+    static constexpr std::chrono::seconds MaxLease{604800};
     // A lease that could not be renewed is tried again at half of what is left
     // of it, as long as that half is at least this long: the floor of DHCP's
     // renewal (RFC 2131 section 4.4.5), which RFC 6886 tells NAT-PMP to follow.
@@ -54,8 +56,8 @@ public:
     bool isActive() const { return state_ != State::Idle; }
 
     // The lease asked for by the next start(); DefaultLease unless set. Raises
-    // std::invalid_argument unless positive: a lease of 0 asks UPnP for a
-    // forwarding without end.
+    // std::invalid_argument unless between a second and MaxLease: a lease of 0
+    // would ask UPnP for a forwarding without end.
     void setLease(std::chrono::seconds lease);
 
 signals:
@@ -79,7 +81,7 @@ private:
     void workerRenewed(quint64 generation, const QString& externalAddress, quint16 externalPort, qint64 leaseSeconds);
     void workerRenewalFailed(quint64 generation, const QString& reason);
     void workerUnmapped(quint64 generation);
-    // The lease granted for `lease` from now on: renewal at half of it.
+    // The forwarding holds for `lease` from now on: renewal at half of it.
     void leaseGranted(std::chrono::seconds lease);
     void renew();
     // Moves on to a new generation of work; results of the old one are ignored.

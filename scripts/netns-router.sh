@@ -39,6 +39,8 @@ readonly WAN_ROUTER=198.18.77.1 WAN_PEER=198.18.77.2
 # A public address, as miniupnpd wants, that nothing here ever sends to.
 readonly EXT_IP=100.42.77.1
 readonly SKIP=77
+# The longest COMMAND may run, in seconds, below ctest's limit for the test.
+readonly RUN_LIMIT=480
 
 script=$(readlink -f "${BASH_SOURCE[0]}")
 # The daemon and the network tools live in the administrator's folders.
@@ -269,7 +271,13 @@ run() {
       exit $SKIP
     fi
   done
-  local status leaks
+  local status leaks stale
+  # Networks of runs that were killed before they could clean up.
+  for stale in /run/velmora-router/vr*; do
+    [[ -d "$stale" ]] || continue
+    stale=${stale##*/}
+    kill -0 "$(echo "$stale" | sed 's/^vr\([0-9]*\)-.*/\1/')" 2>/dev/null || down "$stale"
+  done
   # Global, for the trap that runs after this function has returned.
   network=vr$$-$RANDOM
   trap 'down "$network"' EXIT
@@ -277,7 +285,8 @@ run() {
   up "$network"
   daemon "$network" both
   set +e
-  ip netns exec "$network-lan" env \
+  # Bounded, so that this script outlives COMMAND and cleans up even if it hangs.
+  timeout --kill-after=10 "$RUN_LIMIT" ip netns exec "$network-lan" env \
     VELMORA_ROUTER_SCRIPT="$script" VELMORA_ROUTER_NAME="$network" VELMORA_ROUTER_STATE="$(state_dir "$network")" \
     VELMORA_ROUTER_EXT_IP="$EXT_IP" VELMORA_ROUTER_WAN_ADDRESS="$WAN_ROUTER" VELMORA_ROUTER_WAN_PEER="$WAN_PEER" \
     "$@"

@@ -155,7 +155,13 @@ protected:
     Listener listener;
 };
 
+// Tests run against each of several daemon modes.
 class MappingTest : public RouterTest, public ::testing::WithParamInterface<const char*> {};
+
+std::string routerMode(const ::testing::TestParamInfo<const char*>& info)
+{
+    return info.param;
+}
 
 // The behaviour the front ends rely on, for each protocol the router may speak.
 TEST_P(MappingTest, MapsReachablyUntilStopped)
@@ -184,7 +190,7 @@ TEST_P(MappingTest, MapsReachablyUntilStopped)
 
 INSTANTIATE_TEST_SUITE_P(Router, MappingTest,
     ::testing::Values(RouterNetwork::Both, RouterNetwork::UpnpOnly, RouterNetwork::NatPmpOnly),
-    [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+    routerMode);
 
 // Quitting the program removes the forwarding before the mapper is gone.
 TEST_F(RouterTest, DestructionRemovesTheForwarding)
@@ -264,10 +270,12 @@ TEST_F(RouterTest, RefusalFailsOnceWithTheReason)
     EXPECT_EQ(network.forwardingRules(listener.port()), 0);
 }
 
+class LeaseTest : public MappingTest {};
+
 // The lease is renewed before it ends, and the forwarding outlives it.
-TEST_F(RouterTest, RenewsTheLease)
+TEST_P(LeaseTest, RenewsTheLease)
 {
-    ASSERT_TRUE(startDaemon(RouterNetwork::Both));
+    ASSERT_TRUE(startDaemon(GetParam()));
     PortMapper mapper;
     mapper.setLease(4s);
     const Announcements heard(mapper);
@@ -282,6 +290,9 @@ TEST_F(RouterTest, RenewsTheLease)
     EXPECT_TRUE(peerReachesListener(heard.port));
     EXPECT_EQ(heard.kinds, std::vector<std::string>{"mapped"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Router, LeaseTest, ::testing::Values(RouterNetwork::UpnpOnly, RouterNetwork::NatPmpOnly),
+    routerMode);
 
 // A router that stops answering: the lease cannot be renewed, and the mapper
 // says once that the forwarding is lost.
