@@ -37,21 +37,23 @@ constexpr auto AnswerDeadline = 8s;
 struct Announcements {
     explicit Announcements(PortMapper& mapper)
     {
-        QObject::connect(&mapper, &PortMapper::mapped, [this](const QString& a, quint16 p, const QString& proto) {
+        QObject::connect(&mapper, &PortMapper::mapped, &context, [this](const QString& a, quint16 p, const QString& proto) {
             kinds.emplace_back("mapped");
             address = a;
             port = p;
             protocol = proto;
         });
-        QObject::connect(&mapper, &PortMapper::failed, [this](const QString& why) {
+        QObject::connect(&mapper, &PortMapper::failed, &context, [this](const QString& why) {
             kinds.emplace_back("failed");
             reason = why;
         });
-        QObject::connect(&mapper, &PortMapper::removed, [this] { kinds.emplace_back("removed"); });
+        QObject::connect(&mapper, &PortMapper::removed, &context, [this] { kinds.emplace_back("removed"); });
     }
 
     int count(const std::string& kind) const { return static_cast<int>(std::count(kinds.begin(), kinds.end(), kind)); }
 
+    // Ends the connections with this object, whichever of the two goes first.
+    QObject context;
     std::vector<std::string> kinds;
     QString address;
     quint16 port = 0;
