@@ -45,8 +45,10 @@ public:
 
     // Asks the router to forward `internalPort`. Returns at once: mapped() or
     // failed() follows, within about four seconds when nothing answers
-    // (NAT-PMP's AnswerTime, then the UPnP searches). Calling it again for the
-    // same port while started does nothing; for another port it stops first.
+    // (NAT-PMP's AnswerTime, then the UPnP searches); a router that answers
+    // the search but not its requests adds miniupnpc's connect time-out (some
+    // six seconds). Calling it again for the same port while started does
+    // nothing; for another port it stops first.
     void start(quint16 internalPort);
     // Removes the forwarding (or gives up the attempt) without waiting:
     // removed() follows once the router confirmed the removal of a forwarding

@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 
+#include <cstring>
+
 namespace {
 
 // UPnP error codes of the WANIPConnection service that have a plainer meaning for the user.
@@ -37,6 +39,26 @@ MappingError refusal(int code)
 QByteArray decimal(qint64 value)
 {
     return QByteArray::number(value);
+}
+
+// A device answers once for each kind searched for, and UPNP_GetValidIGD()
+// fetches a description once per answer: a router that answers the search but
+// not its requests would cost the library's connect time-out once per kind.
+// Later answers that name a description already listed are dropped.
+void dropRepeatedAnswers(UPNPDev* devices)
+{
+    for (UPNPDev* kept = devices; kept; kept = kept->pNext) {
+        UPNPDev* previous = kept;
+        while (UPNPDev* const next = previous->pNext) {
+            if (std::strcmp(next->descURL, kept->descURL) != 0) {
+                previous = next;
+                continue;
+            }
+            previous->pNext = next->pNext;
+            next->pNext = nullptr;
+            freeUPNPDevlist(next);
+        }
+    }
 }
 
 } // namespace
@@ -81,6 +103,7 @@ UpnpGateway::UpnpGateway() : device_(std::make_unique<Device>())
     }
     if (!devices)
         throw MappingError(MappingError::Kind::Unanswered, QStringLiteral("UPnP: no gateway device answered"));
+    dropRepeatedAnswers(devices.get());
     const int found = UPNP_GetValidIGD(devices.get(), &device_->urls, &device_->data, device_->lanAddress,
         static_cast<int>(sizeof device_->lanAddress));
     if (found == 2)
