@@ -21,6 +21,7 @@ void MessageAssembler::restart()
     looked_ = false;
     fresh_ = false;
     dropping_ = false;
+    floodDropped_ = false;
     out_.clear();
 }
 
@@ -44,10 +45,10 @@ void MessageAssembler::append(std::string_view bytes, TimePoint now)
 {
     if (bytes.empty())
         return;
-    // Garbage after a pause is news again. The pause is counted from the last
-    // drop as well as from the last byte: a busy event loop reads a flood late,
-    // and its reads then look spaced out.
-    if (bytes_.empty() && clock_.givenUp(now) && now - lastDrop_ >= GiveUpTime)
+    // Garbage after a pause is news again; but a flood cut at the cap is read
+    // late by a busy event loop, and its reads then look spaced out, so after
+    // such a drop the pause must be twice as long.
+    if (bytes_.empty() && clock_.givenUp(now) && (!floodDropped_ || clock_.quiet(now) >= 2 * GiveUpTime))
         dropping_ = false;
     bytes_.append(bytes);
     budget_.received(bytes.size());
@@ -249,7 +250,7 @@ void MessageAssembler::dropGarbage(std::uint64_t upTo)
         out_.push_back({Message::Kind::Error, "The received data cannot be decrypted: " + std::to_string(count)
                                                   + " bytes that read as no line were dropped"});
     dropping_ = true;
-    lastDrop_ = lastLook_;
+    floodDropped_ = bytes_.size() > MaxHeldBytes;
     consume(count);
     looked_ = false;
 }

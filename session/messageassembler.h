@@ -102,9 +102,9 @@ private:
     std::unique_ptr<LineRecognizer> recognizer_;
     std::unique_ptr<ReadingSearch> search_;
     TimePoint lastLook_{};
-    TimePoint lastDrop_{};
     bool looked_ = false;    // a look found all it could since the last byte came
     bool fresh_ = false;     // bytes came since the last look
     bool dropping_ = false;  // garbage was dropped and no message has read since
+    bool floodDropped_ = false;  // the last drop was of more than MaxHeldBytes
     std::vector<Message> out_;
 };
