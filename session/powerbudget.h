@@ -15,8 +15,8 @@
 // digits, where a power costs under 10 us: up to SmallKeyBits the allowance
 // is 65,536 powers (about 0.6 s), so a genuine peer never reaches it. Above,
 // where a stranger's 1,024-bit key with a full-length exponent costs 0.5 ms
-// a power, it is 512 powers (about 0.25 s): enough to find the cut between
-// two long lines under a genuine key that large (about 180 powers).
+// a power, it is 512 powers (about 0.25 s): for most such keys enough to find
+// the cut between two long lines joined in segments (about 180 powers).
 #pragma once
 
 #include "session/linerecognizer.h"
