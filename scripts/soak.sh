@@ -38,7 +38,7 @@ QT_QPA_PLATFORM=offscreen VELMORA_SOAK_LINES=$lines "$build/tests/app/soak/chat_
   >"$logs/chat.log" 2>&1 &
 chat_pid=$!
 VELMORA_ASSEMBLER_SEEDS=$assembler_seeds "$build/tests/session/session_tests" \
-  --gtest_filter='Assembler.EveryLineArrivesIntactWhateverTheCutting' >"$logs/assembler.log" 2>&1 &
+  --gtest_filter='*EveryLineArrivesIntactWhateverTheCutting*' >"$logs/assembler.log" 2>&1 &
 assembler_pid=$!
 
 fuzz_status=0

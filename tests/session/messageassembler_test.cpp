@@ -211,9 +211,12 @@ std::vector<std::uint64_t> AssemblerSeeds()
 // Keys, lines and cuttings drawn from one seed: the key message and the lines
 // behind it, text of up to 15,000 bytes or binary of up to 2,000, cut as the
 // network might; each line must come out once, intact and in order.
-TEST_F(Assembler, EveryLineArrivesIntactWhateverTheCutting)
+class AssemblerOverSeeds : public Assembler, public testing::WithParamInterface<std::uint64_t> {};
+
+TEST_P(AssemblerOverSeeds, EveryLineArrivesIntactWhateverTheCutting)
 {
-  for (const std::uint64_t seed : AssemblerSeeds()) {
+  {
+    const std::uint64_t seed = GetParam();
     SCOPED_TRACE("VELMORA_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 random(seed);
     for (int round = 0; round < 24; ++round) {
@@ -256,6 +259,9 @@ TEST_F(Assembler, EveryLineArrivesIntactWhateverTheCutting)
     }
   }
 }
+
+// One ctest entry a seed, so the sanitizer build runs them side by side.
+INSTANTIATE_TEST_SUITE_P(Seeds, AssemblerOverSeeds, testing::ValuesIn(AssemblerSeeds()));
 
 class AssemblerWithKey : public Assembler {
 protected:
