@@ -4,7 +4,7 @@
 
 #include "app/chatlook.h"
 #include "session/chatsession.h"
-#include "app/main.h"
+#include "app/chatform.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
 #include "primes/KeyPair.h"
@@ -38,10 +38,10 @@ protected:
     void SetUp() override
     {
         port = freePort();
-        server.ServerSocket->SetPort(port);
-        server.ClientSocket->SetPort(freePort());
-        client.ClientSocket->SetPort(port);
-        client.ServerSocket->SetPort(freePort());
+        server.link().serverSocket()->SetPort(port);
+        server.link().clientSocket()->SetPort(freePort());
+        client.link().clientSocket()->SetPort(port);
+        client.link().serverSocket()->SetPort(freePort());
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { server.ShowError(error); });
         server.show();
         client.show();
@@ -81,7 +81,7 @@ TEST_F(TwoWindows, LinesTravelBothWays)
     EXPECT_FALSE(client.session().serverRole());
     EXPECT_TRUE(server.FileListenItem->isChecked());
     EXPECT_FALSE(client.FileListenItem->isChecked());
-    EXPECT_TRUE(client.ClientSocket->Active());
+    EXPECT_TRUE(client.link().clientSocket()->Active());
 
     // Pasted, so that the input line records the edit; sending drops the
     // record, or every line sent would stay behind in the input line.
@@ -118,14 +118,14 @@ TEST_F(TwoWindows, PeerClosesTheAcceptedConnection)
     // connecting window ends idle.
     client.Disconnect1->trigger();
     EXPECT_FALSE(client.FileListenItem->isChecked());
-    EXPECT_FALSE(client.ServerSocket->Active());
-    EXPECT_FALSE(client.ClientSocket->Active());
+    EXPECT_FALSE(client.link().serverSocket()->Active());
+    EXPECT_FALSE(client.link().clientSocket()->Active());
     EXPECT_EQ(client.status(), "");
 
     // The listening window listens again and keeps its lines.
     ASSERT_TRUE(waitUntil([this] { return server.status() == "Listening..."; }));
     EXPECT_TRUE(server.FileListenItem->isChecked());
-    EXPECT_TRUE(server.ServerSocket->Active());
+    EXPECT_TRUE(server.link().serverSocket()->Active());
     EXPECT_EQ(server.Memo2->toPlainText(), "bye");
 
     // The server role has nobody to send to now.
@@ -148,14 +148,14 @@ TEST_F(TwoWindows, PeerClosesTheConnectionMadeOut)
     // Disconnect while connected in: every connection closes, the window is idle.
     server.Disconnect1->trigger();
     EXPECT_FALSE(server.FileListenItem->isChecked());
-    EXPECT_FALSE(server.ServerSocket->Active());
+    EXPECT_FALSE(server.link().serverSocket()->Active());
     EXPECT_EQ(server.status(), "");
 
     // The connecting window starts listening with the mark on.
     ASSERT_TRUE(waitUntil([this] { return client.status() == "Listening..."; }));
     EXPECT_TRUE(client.FileListenItem->isChecked());
-    EXPECT_TRUE(client.ServerSocket->Active());
-    EXPECT_FALSE(client.ClientSocket->Active());
+    EXPECT_TRUE(client.link().serverSocket()->Active());
+    EXPECT_FALSE(client.link().clientSocket()->Active());
 
     // The client role after the end: nothing is sent, the line stays.
     type(client, "too late");
@@ -168,8 +168,8 @@ TEST_F(TwoWindows, ListenWhileConnectedOutEndsListeningWithTheMarkOff)
 {
     connectWindows();
     client.FileListenItem->trigger();
-    EXPECT_FALSE(client.ClientSocket->Active());
-    EXPECT_TRUE(client.ServerSocket->Active());
+    EXPECT_FALSE(client.link().clientSocket()->Active());
+    EXPECT_TRUE(client.link().serverSocket()->Active());
     EXPECT_FALSE(client.FileListenItem->isChecked());
     EXPECT_EQ(client.status(), "Listening...");
     ASSERT_TRUE(waitUntil([this] { return server.status() == "Listening..."; }));
@@ -180,8 +180,8 @@ TEST_F(TwoWindows, ConnectWhileConnectedOutClosesFirstThenPrompts)
     connectWindows();
     dialogs.answers.push_back(std::nullopt);
     client.SpeedButton1->click();
-    EXPECT_FALSE(client.ClientSocket->Active());
-    EXPECT_TRUE(client.ServerSocket->Active());
+    EXPECT_FALSE(client.link().clientSocket()->Active());
+    EXPECT_TRUE(client.link().serverSocket()->Active());
     EXPECT_TRUE(client.FileListenItem->isChecked());
     EXPECT_EQ(client.status(), "Listening...");
     EXPECT_EQ(dialogs.promptInitialTexts.last(), "127.0.0.1");
@@ -194,11 +194,11 @@ TEST_F(TwoWindows, ConnectWhileConnectedInEndsTheInboundChatFirst)
 {
     connectWindows();
     RawListener third;
-    server.ClientSocket->SetPort(third.port());
+    server.link().clientSocket()->SetPort(third.port());
     dialogs.answers.push_back(QString("127.0.0.1"));
     server.FileConnectItem->trigger();
-    EXPECT_FALSE(server.ServerSocket->Active());
-    EXPECT_EQ(server.ServerSocket->Socket()->ActiveConnections(), 0);
+    EXPECT_FALSE(server.link().serverSocket()->Active());
+    EXPECT_EQ(server.link().serverSocket()->Socket()->ActiveConnections(), 0);
     EXPECT_FALSE(server.FileListenItem->isChecked());
     EXPECT_EQ(server.status(), "");
 
@@ -221,10 +221,10 @@ TEST_F(TwoWindows, ConnectWhileConnectedInEndsTheInboundChatFirst)
 TEST_F(TwoWindows, IncomingPeerWhileConnectedOutIsClosed)
 {
     const int clientPort = freePort();
-    client.ServerSocket->SetPort(clientPort);
+    client.link().serverSocket()->SetPort(clientPort);
     client.FileListenItem->trigger();
     connectWindows();
-    ASSERT_TRUE(client.ServerSocket->Active());
+    ASSERT_TRUE(client.link().serverSocket()->Active());
 
     RawEnd intruder = RawEnd::connectTo(clientPort);
     ASSERT_TRUE(intruder.valid());
@@ -263,7 +263,7 @@ TEST_F(TwoWindows, FurtherIncomingConnectionIsClosedAndTheChatGoesOn)
     std::string modulusAfter;
     GInt::NumToDecimal(modulusAfter, server.session().serverKey().Modulus);
     EXPECT_EQ(modulusAfter, modulus);
-    EXPECT_TRUE(server.ServerSocket->Active());
+    EXPECT_TRUE(server.link().serverSocket()->Active());
     EXPECT_TRUE(server.FileListenItem->isChecked());
     EXPECT_FALSE(server.session().awaitingKey());
 
@@ -282,8 +282,8 @@ class WindowAndRawPeer : public testing::Test {
 protected:
     void SetUp() override
     {
-        form.ClientSocket->SetPort(listener.port());
-        form.ServerSocket->SetPort(freePort());
+        form.link().clientSocket()->SetPort(listener.port());
+        form.link().serverSocket()->SetPort(freePort());
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
         form.show();
         dialogs.answers.push_back(QString("127.0.0.1"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/dialogs.h"
+#include "link/chatlink.h"
 #include "tests/support/netsupport.h"
 #include "tests/support/recordingview.h"
 

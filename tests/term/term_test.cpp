@@ -5,7 +5,8 @@
 #include "tests/support/propertyseed.h"
 #include "tests/support/netsupport.h"
 
-#include "app/main.h"
+#include "app/chatform.h"
+#include "link/chatlink.h"
 #include "session/chatsession.h"
 #include "term/termchat.h"
 
@@ -59,8 +60,8 @@ protected:
         input = Fd(ends[0]);
         typing = Fd(ends[1]);
         port = freePort();
-        form.ServerSocket->SetPort(termListens ? freePort() : port);
-        form.ClientSocket->SetPort(port);
+        form.link().serverSocket()->SetPort(termListens ? freePort() : port);
+        form.link().clientSocket()->SetPort(port);
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
         out.open(QIODevice::ReadWrite);
         err.open(QIODevice::ReadWrite);
@@ -327,6 +328,17 @@ TEST(TermProcesses, ErrorsEndWithStatusOne)
     EXPECT_EQ(client.waitExit(), 1);
     EXPECT_TRUE(client.err().contains("The peer's key message is malformed")) << client.err().toStdString();
     EXPECT_TRUE(client.out().isEmpty());
+
+    // The same, with the peer gone right after it: the key is taken in as the
+    // connection ends, and is as malformed then.
+    Program hasty(VELMORA_TERM, {"--connect", "127.0.0.1", "--port", QString::number(taken.port())});
+    RawEnd leaving = taken.accept();
+    ASSERT_TRUE(leaving.valid());
+    ASSERT_TRUE(waitUntil([&] { return leaving.pump() && leaving.received().find("::") != std::string::npos; }));
+    leaving.send("12345");
+    leaving = RawEnd();
+    EXPECT_EQ(hasty.waitExit(), 1) << hasty.err().toStdString();
+    EXPECT_TRUE(hasty.err().contains("The peer's key message is malformed")) << hasty.err().toStdString();
 }
 
 TEST(WindowOptions, ListenAndConnectAtStart)

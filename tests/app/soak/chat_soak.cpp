@@ -11,7 +11,7 @@
 
 #include "app/chatlook.h"
 #include "session/chatsession.h"
-#include "app/main.h"
+#include "app/chatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,10 +97,10 @@ TEST(ChatSoak, ManyLinesKeepNoMemoryBeyondThePanes)
     TChatForm server{dialogs};
     TChatForm client{dialogs};
     const int port = freePort();
-    server.ServerSocket->SetPort(port);
-    server.ClientSocket->SetPort(freePort());
-    client.ClientSocket->SetPort(port);
-    client.ServerSocket->SetPort(freePort());
+    server.link().serverSocket()->SetPort(port);
+    server.link().clientSocket()->SetPort(freePort());
+    client.link().clientSocket()->SetPort(port);
+    client.link().serverSocket()->SetPort(freePort());
     ScktComp::SetApplicationErrorHandler([&server](const std::exception& error) { server.ShowError(error); });
     server.show();
     client.show();
