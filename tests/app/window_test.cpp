@@ -154,8 +154,9 @@ TEST_F(ChatWindow, ResizingChangesOnlyTheIncomingPaneAndNeverTheWidth)
     const int fullIncoming = form.Memo2->height();
     const QRect memo1 = form.Memo1->geometry();
 
+    // Each resize is done once the incoming pane has followed it.
     form.resize(600, fullHeight - 50);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != fullIncoming; }));
     EXPECT_EQ(form.width(), 427);
     EXPECT_EQ(form.height(), fullHeight - 50);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
@@ -163,13 +164,13 @@ TEST_F(ChatWindow, ResizingChangesOnlyTheIncomingPaneAndNeverTheWidth)
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
 
     form.resize(427, 100);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != fullIncoming - 50; }));
     EXPECT_EQ(form.height(), 100);
     EXPECT_EQ(form.Memo2->height(), 0);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
 
     form.resize(427, fullHeight + 200);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != 0; }));
     EXPECT_EQ(form.height(), fullHeight);
     EXPECT_EQ(form.Memo2->height(), fullIncoming);
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
@@ -268,9 +269,14 @@ TEST_F(ChatWindow, PromptConfirmedEmptyStartsNothing)
     form.SpeedButton1->click();
     ASSERT_TRUE(waitUntil([&] { return !form.Memo2->toPlainText().isEmpty(); }));
     form.Memo2->clear();
+    // An attempt begins with the host lookup, inside the command.
+    int lookups = 0;
+    form.link().clientSocket()->OnLookup = [&lookups](QObject*, ScktComp::TCustomWinSocket*) { ++lookups; };
     form.FileConnectItem->trigger();
+    form.link().clientSocket()->OnLookup = nullptr;
     EXPECT_EQ(form.lastAddress(), "");
-    settle();
+    EXPECT_EQ(lookups, 0);
+    drainEvents();
     EXPECT_EQ(form.Memo2->toPlainText(), "");
     EXPECT_FALSE(form.link().clientSocket()->Active());
     form.FileConnectItem->trigger();
@@ -284,7 +290,8 @@ TEST_F(ChatWindow, RefusedConnectionIsReportedInThePaneOnly)
     form.link().clientSocket()->SetPort(freePort());
     form.FileConnectItem->trigger();
     ASSERT_TRUE(waitUntil([&] { return !form.Memo2->toPlainText().isEmpty(); }));
-    settle();
+    // No second line and no error box may follow.
+    drainEvents();
     EXPECT_EQ(form.Memo2->toPlainText(), "Error connecting to : 127.0.0.1");
     EXPECT_TRUE(dialogs.errors.isEmpty());
     EXPECT_TRUE(checked());
