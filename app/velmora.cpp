@@ -10,6 +10,30 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+
+namespace {
+
+// The exit status of a start without a display, as of any other failed run.
+constexpr int ExitNoDisplay = 1;
+
+// Whether the window system Qt picks can open a window here. X11 and Wayland
+// need the address of a desktop session; any other platform named in
+// QT_QPA_PLATFORM (offscreen, minimal, a frame buffer) needs none. Without
+// this check Qt ends the program with an abort.
+bool displayAvailable()
+{
+    const QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (const QString& entry : platforms.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = entry.section(u':', 0, 0).trimmed();
+        if (!name.startsWith(QLatin1String("xcb")) && !name.startsWith(QLatin1String("wayland")))
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     // Help, version and usage errors are answered before the window system is
@@ -17,6 +41,13 @@ int main(int argc, char* argv[])
     const StartOptions options = StartOptions::parse(argc, argv, StartOptions::Front::Window);
     if (options.outcome != StartOptions::Outcome::Start)
         return options.report();
+    if (!displayAvailable()) {
+        std::fputs("velmora: Velmora v2 is a desktop program and needs a display; neither DISPLAY nor\n"
+                   "WAYLAND_DISPLAY is set. Start it from a desktop session, or under a virtual one:\n"
+                   "xvfb-run -a velmora. velmora-term is the same chat in a terminal.\n",
+                   stderr);
+        return ExitNoDisplay;
+    }
 
     QApplication application(argc, argv);
     setUpApplication();

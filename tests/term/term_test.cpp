@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -189,10 +190,12 @@ INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
 // A program of the build, started with its standard streams on pipes.
 class Program {
 public:
-    Program(const char* path, const QStringList& arguments)
+    Program(const char* path, const QStringList& arguments,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         process_.setProgram(QString::fromLocal8Bit(path));
         process_.setArguments(arguments);
+        process_.setProcessEnvironment(environment);
         process_.start();
         process_.waitForStarted();
     }
@@ -339,6 +342,24 @@ TEST(TermProcesses, ErrorsEndWithStatusOne)
     leaving = RawEnd();
     EXPECT_EQ(hasty.waitExit(), 1) << hasty.err().toStdString();
     EXPECT_TRUE(hasty.err().contains("The peer's key message is malformed")) << hasty.err().toStdString();
+}
+
+// Without a display the window says what it needs and ends with status 1,
+// where Qt would abort; help and version need no display.
+TEST(WindowOptions, WithoutADisplayTheWindowSaysSoAndEndsWithStatusOne)
+{
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        noDisplay.remove(QString::fromLatin1(name));
+    Program window(VELMORA_WINDOW, {"--listen", "--port", QString::number(freePort())}, noDisplay);
+    window.endInput();
+    EXPECT_EQ(window.waitExit(), 1) << window.err().toStdString();
+    EXPECT_TRUE(window.err().contains("needs a display")) << window.err().toStdString();
+    EXPECT_TRUE(window.out().isEmpty());
+
+    Program help(VELMORA_WINDOW, {"--help"}, noDisplay);
+    EXPECT_EQ(help.waitExit(), 0) << help.err().toStdString();
+    EXPECT_TRUE(help.out().contains("Usage: velmora")) << help.out().toStdString();
 }
 
 TEST(WindowOptions, ListenAndConnectAtStart)
