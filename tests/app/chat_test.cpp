@@ -188,6 +188,19 @@ TEST_F(TwoWindows, ConnectWhileConnectedOutClosesFirstThenPrompts)
     EXPECT_EQ(client.lastAddress(), "127.0.0.1");
 }
 
+// Exit while connected out: the window closes with nothing left open, not
+// even the listening that the end of its chat would start.
+TEST_F(TwoWindows, ExitWhileConnectedOutLeavesNothingOpen)
+{
+    connectWindows();
+    client.Exit1->trigger();
+    EXPECT_FALSE(client.isVisible());
+    EXPECT_FALSE(client.link().clientSocket()->Active());
+    EXPECT_FALSE(client.link().serverSocket()->Active());
+    ASSERT_TRUE(waitUntil([this] { return server.status() == "Listening..."; }));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
 // Connecting out while a peer is connected in would make both peers share
 // one set of session keys: the inbound chat ends first, as Disconnect ends it.
 TEST_F(TwoWindows, ConnectWhileConnectedInEndsTheInboundChatFirst)
