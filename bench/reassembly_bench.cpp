@@ -68,11 +68,16 @@ void Assemble(benchmark::State& state, const std::vector<std::string>& reads, st
             assembler.append(read, now);
             now += 10ms;
         }
-        assembler.timePassed(now + MessageAssembler::SettleTime);
+        assembler.finish(now + MessageAssembler::PauseTime);
         const auto messages = assembler.takeMessages();
         if (messages.size() != expected)
             state.SkipWithError("the messages did not come out as sent");
         state.counters["powers"] = static_cast<double>(assembler.powerMods());
+        std::size_t bytes = 0;
+        for (const std::string& read : reads)
+            bytes += read.size();
+        state.counters["powers_per_block"] =
+            static_cast<double>(assembler.powerMods()) / (8.0 * bytes / GInt::BinaryLength(key.Modulus));
     }
 }
 
@@ -113,8 +118,47 @@ void BM_DecryptLineTwoShortLines(benchmark::State& state)
     }
 }
 
+// A stranger's 1,024-bit key (exponent two below the modulus) and 16 KiB of
+// junk in segments: what the power budget lets it cost.
+void BM_HostileKeyJunk16KiB(benchmark::State& state)
+{
+    std::mt19937_64 random(1);
+    std::string bits(1024, '1');
+    for (std::size_t i = 1; i < 1022; ++i)
+        bits[i] = static_cast<char>('0' + random() % 2);
+    GInt::OwnedNum modulus, exponent;
+    GInt::BinaryToNum(bits, modulus.out());
+    bits.replace(1022, 2, "01");
+    GInt::BinaryToNum(bits, exponent.out());
+    std::vector<std::string> reads;
+    for (int i = 0; i < 12; ++i) {
+        std::string read(1448, '\0');
+        for (char& byte : read)
+            byte = static_cast<char>(random());
+        reads.push_back(read);
+    }
+    for (auto _ : state) {
+        MessageAssembler assembler;
+        assembler.expectLines(exponent.get(), modulus.get());
+        MessageAssembler::TimePoint now{};
+        for (const std::string& read : reads) {
+            assembler.append(read, now);
+            now += 1ms;
+            while (const auto deadline = assembler.deadline()) {
+                if (*deadline > now)
+                    break;
+                assembler.timePassed(*deadline);
+            }
+        }
+        assembler.finish(now + MessageAssembler::GiveUpTime);
+        state.counters["powers"] = static_cast<double>(assembler.powerMods());
+        state.counters["powers_per_block"] = static_cast<double>(assembler.powerMods()) / (8.0 * 12 * 1448 / 1024);
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_HostileKeyJunk16KiB)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Reassemble16KiBInSegments)->Arg(194)->Arg(61)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecryptLine16KiB)->Arg(194)->Arg(61)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReassembleTwoShortLinesJoined)->Arg(194)->Arg(61)->Unit(benchmark::kMicrosecond);

@@ -1,27 +1,17 @@
-// Line cipher.
+// Line cipher: the line-message format (cipher/bytecode.h) written and read
+// with the program's own arithmetic.
 //
-// Byte code: every byte b becomes the eight-character pattern whose binary
-// value v satisfies sigma(v) = b, where sigma is the fixed permutation of
-// 0..255 built below. It moves 131 values and keeps the other 125. Both peers
-// must use exactly this permutation: it decides the bytes on the wire.
-//
-// Line encryption under (exponent, modulus), with k the number of binary
-// digits of the modulus:
-//   "111" + the line's bit string, padded in front with '0' to a multiple of
-//   k-1, is cut into blocks of k-1 digits (each block value is below the
-//   modulus); each block m becomes m^exponent mod modulus written with exactly
-//   k digits; the leading zeros of the joined result are dropped and the rest
-//   goes back into bytes through the byte code.
-// Decryption drops the leading zeros of the chunk's bit string, pads it in
+// Decryption drops the leading zeros of the chunk's digits, pads them in
 // front to a multiple of k, decrypts each k-digit block into k-1 digits, and
-// takes everything after the first "111" as the line's bit string.
+// takes everything after the first marker as the line's digits.
 #include "cipher/RSA.h"
+
+#include "cipher/bytecode.h"
 
 #include "bignum/montgomery.h"
 #include "bignum/words.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <optional>
 
 namespace RSA {
@@ -29,59 +19,6 @@ namespace RSA {
 namespace {
 
 using GInt::Num;
-
-constexpr std::array<uint8_t, 256> MakeSubstitution()
-{
-    std::array<uint8_t, 256> sigma{};
-    for (int v = 0; v < 256; ++v)
-        sigma[v] = static_cast<uint8_t>(v);
-    // Stores images for the run of values starting at `first`.
-    auto run = [&sigma](int first, std::initializer_list<int> images) {
-        for (const int image : images)
-            sigma[first++] = static_cast<uint8_t>(image);
-    };
-    run(0, {1, 2, 4});
-    run(4, {5, 6, 9, 8, 7, 10, 11, 13, 14, 12, 15, 16, 18, 20, 17, 21, 19, 25, 24, 22, 23, 26, 28,
-            31, 27});
-    run(31, {32, 0});
-    run(35, {36, 35});
-    run(39, {40, 39});
-    for (int v = 61; v <= 90; ++v)
-        sigma[v] = static_cast<uint8_t>(151 - v);
-    run(91, {95, 94});
-    run(94, {91, 92});
-    run(103, {105, 103, 104});
-    run(122, {125, 124, 123, 126, 122});
-    run(129, {130, 129});
-    run(146, {150, 149});
-    run(149, {147, 146});
-    run(153, {154, 153});
-    run(163, {170, 165, 166, 167, 168, 169, 163, 164});
-    for (int v = 182; v <= 194; ++v)
-        if (v != 191)
-            sigma[v] = static_cast<uint8_t>(382 - v);
-    for (int v = 195; v <= 200; ++v)
-        sigma[v] = static_cast<uint8_t>(v - 13);
-    run(211, {220, 211, 219, 212, 218, 213});
-    run(218, {214, 216, 215});
-    run(239, {240, 239});
-    run(246, {255, 254, 246, 253, 247, 252, 248, 251, 249, 250});
-    return sigma;
-}
-
-constexpr std::array<uint8_t, 256> Substitution = MakeSubstitution();
-
-constexpr bool IsPermutation(const std::array<uint8_t, 256>& sigma)
-{
-    std::array<bool, 256> seen{};
-    for (const uint8_t image : sigma) {
-        if (seen[image])
-            return false;
-        seen[image] = true;
-    }
-    return true;
-}
-static_assert(IsPermutation(Substitution), "the byte code must be a permutation");
 
 const BitTable& SharedBitTable()
 {
@@ -157,7 +94,7 @@ uint8_t BitsToByte(std::string_view pattern)
     unsigned value = 0;
     for (size_t i = 0; i < 8; ++i)
         value = value << 1 | (i < pattern.size() && pattern[i] != '0' ? 1u : 0u);
-    return Substitution[value];
+    return ByteOfPattern[value];
 }
 
 void BuildBitTable(BitTable& table)
@@ -195,7 +132,7 @@ std::string EncryptLine(std::string_view line, Num exponent, Num modulus)
 {
     const std::string modulusBits = ModulusBits(modulus);
     const size_t k = modulusBits.size();
-    const std::string plain = PadFront("111" + TextToBits(line), k - 1);
+    const std::string plain = PadFront(std::string(MarkerDigits, '1') + TextToBits(line), k - 1);
     const std::string cipher = TransformBlocks(plain, k - 1, k, exponent, modulusBits);
     return BitsToText(WithoutLeadingZeros(cipher));
 }
@@ -206,10 +143,10 @@ std::string DecryptLine(std::string_view chunk, Num exponent, Num modulus)
     const size_t k = modulusBits.size();
     const std::string cipher = PadFront(WithoutLeadingZeros(TextToBits(chunk)), k);
     const std::string plain = TransformBlocks(cipher, k, k - 1, exponent, modulusBits);
-    const size_t marker = plain.find("111");
+    const size_t marker = plain.find(std::string(MarkerDigits, '1'));
     if (marker == std::string::npos)
         throw ECipherError("The received line cannot be decrypted");
-    return BitsToText(std::string_view(plain).substr(marker + 3));
+    return BitsToText(std::string_view(plain).substr(marker + MarkerDigits));
 }
 
 } // namespace RSA

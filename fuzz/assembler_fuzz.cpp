@@ -1,10 +1,13 @@
 // The message assembler on what a hostile peer controls: its key message (any
 // digits, any separator), the bytes after it and how they are cut into reads
-// and spaced in time. Nothing may crash, leak or trip a sanitizer; a key the
-// assembler takes must be one the session takes too, and the bytes held never
-// pass their cap.
+// and spaced in time, with keys of every size the session accepts (up to 309
+// digits, 1,024 binary digits). Nothing may crash, leak or trip a sanitizer; a
+// key the assembler takes must be one the session takes too, the bytes held
+// never pass their cap, and the modular powers spent stay within the budget
+// for the key taken.
 #include "session/messageassembler.h"
 #include "session/peerkey.h"
+#include "session/powerbudget.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -38,10 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     assembler.restart();
     assembler.expectKey("//");
     MessageAssembler::TimePoint now{};
-    std::string key = Digits(in, 40);
+    std::string key = Digits(in, 309);
     key += in.ConsumeBool() ? "//" : in.ConsumeBytesAsString(2);
-    key += Digits(in, 80);
+    key += Digits(in, 309);
     std::string stream = key + in.ConsumeRandomLengthString(48 * 1024);
+    const std::size_t total = stream.size();
+    std::size_t keyBits = 0;
     while (!stream.empty()) {
         const std::size_t read = std::min(stream.size(), in.ConsumeIntegralInRange<std::size_t>(1, 4096));
         assembler.append(stream.substr(0, read), now);
@@ -55,13 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (message.kind != MessageAssembler::Message::Kind::Key)
                 continue;
             try {
-                ParsePeerKey(message.text, "//");
+                keyBits = GInt::BinaryLength(ParsePeerKey(message.text, "//").modulus.get());
             } catch (const ESessionError&) {
                 Fail("a key the session refuses was taken");
             }
         }
     }
     assembler.finish(now);
+    // The key cutter may have read under keys a few digits shorter than the
+    // one taken (at most 8 digits, 27 binary digits), so their blocks count.
+    if (keyBits > 40) {
+        const std::uint64_t allowance =
+            keyBits - 27 <= PowerBudget::SmallKeyBits ? PowerBudget::SmallKeyAllowance : PowerBudget::LargeKeyAllowance;
+        if (assembler.powerMods() > allowance + PowerBudget::PerBlock * 8 * total / (keyBits - 27))
+            Fail("more modular powers spent than the budget allows");
+    }
     (void)assembler.takeMessages();
     if (assembler.buffered() != 0)
         Fail("bytes left after the connection ended");

@@ -1,4 +1,4 @@
-// Non-blocking TCP/IPv4 socket components driven by the Qt event loop.
+// Non-blocking TCP socket components, IPv4 and IPv6, driven by the Qt event loop.
 //
 // A TClientSocket opens one outgoing connection; a TServerSocket listens and
 // owns the connections it accepts. Each operating-system socket is wrapped in

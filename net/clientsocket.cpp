@@ -3,6 +3,9 @@
 #include "net/customwinsocket_p.h"
 #include "net/socketcomponent_p.h"
 
+#include <utility>
+#include <vector>
+
 namespace ScktComp {
 
 TClientSocket::TClientSocket(QObject* parent) : QObject(parent), socket_(new TClientWinSocket(this))
@@ -71,15 +74,14 @@ void TClientSocket::open()
     TCustomWinSocketPrivate& d = socket_->d_func();
     d.open("Socket already open", [&](const AttemptGuard& attempt) {
         d.deliverEvent(socket_, seLookup);
-        const Platform::SocketAddress address = resolveAddress(host_, address_, port_, service_, true);
+        std::vector<Platform::SocketAddress> addresses = resolveAddresses(host_, address_, port_, service_);
         // A handler that closed this socket or started another attempt ends this one.
         if (!attempt.current())
             return;
-        d.rememberAddress(address);
         d.deliverEvent(socket_, seConnecting);
         if (!attempt.current())
             return;
-        d.beginConnect(address);
+        d.beginConnect(std::move(addresses));
     });
 }
 

@@ -9,6 +9,14 @@
 namespace ScktComp {
 
 // A component that opens one outgoing connection to Host:Port.
+//
+// Host is a host name or an address text; Address, used when Host is empty,
+// an address text only. An address text is dotted IPv4 or IPv6, the latter
+// bare or in brackets and with an optional scope after '%' (an interface
+// name or index): "::1", "[::1]", "fe80::1%eth0". A name stands for every
+// address it resolves to: they are tried IPv6 first (see ConnectRace), and
+// the events and errors are those of one attempt, an error coming only when
+// every address has failed, with the last failure's code.
 class TClientSocket : public QObject {
 public:
     explicit TClientSocket(QObject* parent = nullptr);

@@ -1,7 +1,6 @@
 #include "net/customwinsocket.h"
 
 #include "net/customwinsocket_p.h"
-#include "net/serverwinsocket_p.h"
 #include "net/socketevents_p.h"
 
 #include <QMetaObject>
@@ -19,8 +18,9 @@
 //  - close:   the read notifier fires with nothing pending and a peek sees the
 //             end of the stream; a peek that fails (reset) is a close carrying
 //             that error, after which the notifier stays off.
-//  - connect: the write notifier fires while an attempt is under way; SO_ERROR
-//             is its error code.
+//  - connect: the write notifier of an attempt's own socket fires (see
+//             ConnectRace); SO_ERROR is its error code. The winner then takes
+//             the place of the socket opened for the attempt.
 //  - write:   the write notifier fires once after a connection stands, and
 //             again only after a send would have blocked and the queue of
 //             untaken bytes has drained.
@@ -48,8 +48,6 @@ TCustomWinSocket::~TCustomWinSocket()
 {
     d_->silence();
     d_->closeSilently();
-    if (TServerWinSocket* server = d_->server())
-        TServerWinSocketPrivate::of(*server).forget(this);
 }
 
 TCustomWinSocketPrivate& TCustomWinSocket::d_func() const
@@ -98,6 +96,10 @@ void TCustomWinSocket::Close()
 }
 
 // --- TCustomWinSocketPrivate ------------------------------------------------
+
+TCustomWinSocketPrivate::TCustomWinSocketPrivate() = default;
+
+TCustomWinSocketPrivate::~TCustomWinSocketPrivate() = default;
 
 void TCustomWinSocketPrivate::attach(TCustomWinSocket& owner)
 {
@@ -157,6 +159,8 @@ int TCustomWinSocketPrivate::dropSocket()
     reader_->setEnabled(false);
     writer_->setEnabled(false);
     connecting_ = false;
+    if (race_)
+        race_->abandon();
     clearOutgoing();
     connected_ = false;
     if (handle_ == kNoSocket)
@@ -176,7 +180,7 @@ void TCustomWinSocketPrivate::open(const char* alreadyOpen,
         throw ESocketError(alreadyOpen);
     closeSilently();
     Handle handle = kNoSocket;
-    if (Platform::createStream(handle) != 0)
+    if (createHandle(handle) != 0)
         throw ESocketError("Can't create new socket");
     adoptHandle(handle);
     const AttemptGuard attempt(*this);
@@ -191,22 +195,38 @@ void TCustomWinSocketPrivate::open(const char* alreadyOpen,
     }
 }
 
-void TCustomWinSocketPrivate::beginConnect(const Platform::SocketAddress& address)
+int TCustomWinSocketPrivate::createHandle(Handle& handle)
 {
-    int outcome = 0;
-    if (const int code = Platform::startConnect(handle_, address, outcome))
-        raiseSocketError(code, "connect");
-    connecting_ = true;
-    if (outcome == 0) {
-        writer_->setEnabled(true);
+    return Platform::createStream(handle);
+}
+
+void TCustomWinSocketPrivate::beginConnect(std::vector<Platform::SocketAddress> addresses)
+{
+    if (!race_) {
+        race_ = std::make_unique<ConnectRace>(
+            *q_, [this](Handle connected, const Platform::SocketAddress& address) { connectSucceeded(connected, address); },
+            [this](const ConnectRace::Failure& failure) { connectFailed(failure.code); });
+    }
+    ConnectRace::Failure failure;
+    if (race_->start(std::move(addresses), failure)) {
+        connecting_ = true;
         return;
     }
+    switch (failure.stage) {
+    case ConnectRace::Stage::Create:
+        throw ESocketError("Can't create new socket");
+    case ConnectRace::Stage::Call:
+        raiseSocketError(failure.code, "connect");
+    case ConnectRace::Stage::Outcome:
+        break;
+    }
     // Ended inside the call: the outcome still arrives as a notification.
+    connecting_ = true;
     QMetaObject::invokeMethod(
         q_,
-        [this, attempt = AttemptGuard(*this), outcome] {
+        [this, attempt = AttemptGuard(*this), code = failure.code] {
             if (attempt.current() && connecting_)
-                guarded([&] { connectNotification(outcome); });
+                guarded([&] { connectFailed(code); });
         },
         Qt::QueuedConnection);
 }
@@ -308,13 +328,6 @@ void TCustomWinSocketPrivate::writeNotification()
     if (handle_ == kNoSocket)
         return;
     BusyScope scope(*this);
-    if (connecting_) {
-        int code = 0;
-        if (const int failure = Platform::pendingError(handle_, code))
-            code = failure;
-        connectNotification(code);
-        return;
-    }
     if (!connected_) {
         writer_->setEnabled(false);
         return;
@@ -327,19 +340,28 @@ void TCustomWinSocketPrivate::writeNotification()
     deliverEvent(q_, seWrite);
 }
 
-void TCustomWinSocketPrivate::connectNotification(int code)
+void TCustomWinSocketPrivate::connectSucceeded(Handle connected, const Platform::SocketAddress& address)
 {
     BusyScope scope(*this);
     connecting_ = false;
-    if (code != 0) {
-        // The failed attempt keeps its socket until the next opening, but quiet.
-        writer_->setEnabled(false);
+    // Under the number of the handle opened for the attempt, the connection
+    // is the same socket to everything that watches or guards that handle.
+    if (const int code = Platform::replaceSocket(handle_, connected)) {
         errorSequence(eeConnect, code);
         return;
     }
+    rememberAddress(address);
     // The writer stays on: its next notification is the first write event.
     markConnected(true);
     deliverEvent(q_, seConnect);
+}
+
+void TCustomWinSocketPrivate::connectFailed(int code)
+{
+    BusyScope scope(*this);
+    // The socket opened for the attempt stays until the next opening, but quiet.
+    connecting_ = false;
+    errorSequence(eeConnect, code);
 }
 
 void TCustomWinSocketPrivate::flushOutgoing()
@@ -419,7 +441,7 @@ std::string TCustomWinSocketPrivate::peerAddress()
     Platform::SocketAddress peer;
     if (const int code = Platform::peerAddress(handle_, peer))
         raiseSocketError(code, "getpeername");
-    return Platform::formatDotted(peer.address);
+    return Platform::formatAddress(peer);
 }
 
 std::string TCustomWinSocketPrivate::peerHostName()
@@ -429,7 +451,7 @@ std::string TCustomWinSocketPrivate::peerHostName()
     Platform::SocketAddress peer;
     if (const int code = Platform::peerAddress(handle_, peer))
         raiseSocketError(code, "getpeername");
-    return Platform::lookupHostName(peer.address);
+    return Platform::lookupHostName(peer);
 }
 
 } // namespace ScktComp

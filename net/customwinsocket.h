@@ -23,7 +23,9 @@ public:
     // Sends `text`, queueing what the system does not take at once; the text's
     // length, or 0 when not connected.
     int SendTextOnce(std::string_view text);
-    // The peer's dotted IPv4 address; empty when not connected.
+    // The peer's address in its usual text: dotted for IPv4 (also for an IPv4
+    // peer of a socket that takes both families), the shortest form for IPv6
+    // with "%interface" for a scoped one; empty when not connected.
     std::string PeerAddress();
     // The peer's host name by reverse lookup; empty when none is found or not connected.
     std::string PeerHostName();

@@ -2,17 +2,19 @@
 // the operations that the components and the listening socket use on it.
 #pragma once
 
+#include "net/connectrace_p.h"
 #include "net/customwinsocket.h"
 #include "net/platformsocket.h"
-#include "net/serverwinsocket.h"
 
 #include <QPointer>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -25,8 +27,8 @@ public:
     using EventSink = std::function<void(TCustomWinSocket* socket, TSocketEvent event)>;
     using ErrorSink = std::function<void(TCustomWinSocket* socket, TErrorEvent kind, int& code)>;
 
-    TCustomWinSocketPrivate() = default;
-    virtual ~TCustomWinSocketPrivate() = default;
+    TCustomWinSocketPrivate();
+    virtual ~TCustomWinSocketPrivate();
     TCustomWinSocketPrivate(const TCustomWinSocketPrivate&) = delete;
     TCustomWinSocketPrivate& operator=(const TCustomWinSocketPrivate&) = delete;
 
@@ -54,8 +56,16 @@ public:
     // steps raise, the closing sequence runs (unless a handler has already
     // moved on to another socket) and the error goes on to the caller.
     void open(const char* alreadyOpen, const std::function<void(const AttemptGuard& attempt)>& steps);
-    // Starts a non-blocking connect; its end arrives as the connect notification.
-    void beginConnect(const Platform::SocketAddress& address);
+    // Starts non-blocking connects to `addresses` (in the order of trying, not
+    // empty; see ConnectRace). The first that connects becomes this object's
+    // socket, under the number of the handle opened for the attempt, and
+    // delivers the connect event. When every address has failed, the error
+    // sequence runs with the last failure's code. When all fail inside this
+    // call, the last failure decides: a failed connect call raises its socket
+    // error here, a socket that could not be made "Can't create new socket",
+    // and an attempt that the system ended at once is reported through the
+    // error sequence once this call has returned.
+    void beginConnect(std::vector<Platform::SocketAddress> addresses);
     // Marks the socket open for use and starts watching it.
     void markConnected(bool watchWrite);
     void rememberAddress(const Platform::SocketAddress& address) { address_ = address; }
@@ -81,18 +91,18 @@ public:
     // Destroys the object now, or once every processing of it has returned.
     void destroyWhenIdle();
 
-    // For an accepted connection: its listening socket, or none once released.
-    TServerWinSocket* server() const { return server_.data(); }
-    void setServer(TServerWinSocket* server) { server_ = server; }
-
 protected:
+    // A new socket for `open`, non-blocking and close-on-exec; 0 or the error code.
+    virtual int createHandle(Platform::Handle& handle);
     virtual void readNotification();
     void setReading(bool on);
 
 private:
     void writeNotification();
-    // The end of a connection attempt, with its error code.
-    void connectNotification(int code);
+    // The end of a connection attempt: the socket that connected, or the
+    // error code when every address has failed.
+    void connectSucceeded(Platform::Handle connected, const Platform::SocketAddress& address);
+    void connectFailed(int code);
     // Sends queued bytes until the queue is empty or the system would block.
     void flushOutgoing();
     // The error callback, the closing sequence, then the socket error of `api`.
@@ -102,7 +112,6 @@ private:
     void clearOutgoing();
 
     TCustomWinSocket* q_ = nullptr;
-    QPointer<TServerWinSocket> server_;
     QSocketNotifier* reader_ = nullptr;
     QSocketNotifier* writer_ = nullptr;
     EventSink onEvent_;
@@ -110,6 +119,8 @@ private:
     Platform::Handle handle_ = Platform::kNoSocket;
     bool connected_ = false;
     bool connecting_ = false;
+    // The attempts of an outgoing connection; made at the first.
+    std::unique_ptr<ConnectRace> race_;
     Platform::SocketAddress address_;
     std::uint64_t generation_ = 0;
     // Notifications and operations of this object still running, and whether

@@ -1,13 +1,16 @@
 #include "net/serverclientwinsocket.h"
 
+#include "net/serverclientwinsocket_p.h"
 #include "net/serverwinsocket_p.h"
+
+#include <memory>
 
 namespace ScktComp {
 
 TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocket* server, int handle)
-    : TCustomWinSocket(server)
+    : TCustomWinSocket(server, std::make_unique<TServerClientWinSocketPrivate>())
 {
-    TCustomWinSocketPrivate& d = d_func();
+    TServerClientWinSocketPrivate& d = TServerClientWinSocketPrivate::of(*this);
     d.setServer(server);
     const QPointer<TServerWinSocket> listener(server);
     d.setSinks(
@@ -37,9 +40,15 @@ TServerClientWinSocket::TServerClientWinSocket(const AcceptKey&, TServerWinSocke
     d.markConnected(true);
 }
 
+TServerClientWinSocket::~TServerClientWinSocket()
+{
+    if (TServerWinSocket* server = TServerClientWinSocketPrivate::of(*this).server())
+        TServerWinSocketPrivate::of(*server).forget(this);
+}
+
 TServerWinSocket* TServerClientWinSocket::ServerWinSocket() const
 {
-    return d_func().server();
+    return TServerClientWinSocketPrivate::of(*this).server();
 }
 
 } // namespace ScktComp

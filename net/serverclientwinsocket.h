@@ -13,6 +13,8 @@ class TServerClientWinSocket : public TCustomWinSocket {
 public:
     // Made by the listening socket as it accepts `handle`.
     TServerClientWinSocket(const AcceptKey& key, TServerWinSocket* server, int handle);
+    // Takes itself out of its listening socket's list.
+    ~TServerClientWinSocket() override;
 
     TServerWinSocket* ServerWinSocket() const;
 };

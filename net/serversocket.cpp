@@ -89,7 +89,7 @@ void TServerSocket::open()
 {
     TServerWinSocketPrivate& d = TServerWinSocketPrivate::of(*socket_);
     d.open("Can't listen on an open socket", [&](const AttemptGuard& attempt) {
-        d.listen(resolveAddress({}, {}, port_, service_, false), attempt);
+        d.listen(resolvePort(port_, service_), attempt);
     });
 }
 

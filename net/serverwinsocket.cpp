@@ -1,6 +1,6 @@
 #include "net/serverwinsocket.h"
 
-#include "net/serverclientwinsocket.h"
+#include "net/serverclientwinsocket_p.h"
 #include "net/serverwinsocket_p.h"
 #include "net/socketevents_p.h"
 
@@ -88,9 +88,23 @@ void TServerWinSocketPrivate::clientError(TCustomWinSocket* connection, TErrorEv
         sink(connection, kind, code);
 }
 
-void TServerWinSocketPrivate::listen(const Platform::SocketAddress& address, const AttemptGuard& attempt)
+int TServerWinSocketPrivate::createHandle(Handle& handle)
+{
+    // Taking both families on one socket keeps one accept path and one event
+    // order for every peer; its IPv4 peers look like IPv6 ones only to the
+    // system (see Platform::peerAddress).
+    if (Platform::createDualStack(handle) == 0) {
+        family_ = Platform::Family::IPv6;
+        return 0;
+    }
+    family_ = Platform::Family::IPv4;
+    return Platform::createStream(handle, family_);
+}
+
+void TServerWinSocketPrivate::listen(std::uint16_t port, const AttemptGuard& attempt)
 {
     const Handle handle = attempt.handle();
+    const Platform::SocketAddress address = Platform::anyAddress(family_, port);
     // Lets a restarted listener take the port while old connections linger
     // in TIME_WAIT; a port another socket listens on still refuses the bind.
     Platform::enableAddressReuse(handle);
@@ -174,7 +188,7 @@ void TServerWinSocketPrivate::releaseConnection(TServerClientWinSocket* connecti
     if (entry == connections_.end())
         return;
     connections_.erase(entry);
-    TCustomWinSocketPrivate& d = connection->d_func();
+    TServerClientWinSocketPrivate& d = TServerClientWinSocketPrivate::of(*connection);
     d.silence();
     d.closeSilently();
     d.setServer(nullptr);

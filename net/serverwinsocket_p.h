@@ -7,6 +7,7 @@
 
 #include <QPointer>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -32,8 +33,8 @@ public:
     void deliverClientEvent(TCustomWinSocket* connection, TSocketEvent event);
     void clientError(TCustomWinSocket* connection, TErrorEvent kind, int& code);
 
-    // Binds to `address`, delivers the listen event and listens.
-    void listen(const Platform::SocketAddress& address, const AttemptGuard& attempt);
+    // Binds to the wildcard address on `port`, delivers the listen event and listens.
+    void listen(std::uint16_t port, const AttemptGuard& attempt);
 
     int count() const { return static_cast<int>(connections_.size()); }
     TServerClientWinSocket* at(int index) const;
@@ -45,6 +46,8 @@ public:
     void forget(TCustomWinSocket* connection);
 
 protected:
+    // One socket for both families where the machine has IPv6, else IPv4 alone.
+    int createHandle(Platform::Handle& handle) override;
     void readNotification() override;
 
 private:
@@ -55,6 +58,8 @@ private:
     // stops listening and is then reported.
     void acceptFailed(int code);
 
+    // The family of the listening socket: IPv6 for a dual-stack one.
+    Platform::Family family_ = Platform::Family::IPv4;
     EventSink onClientEvent_;
     ErrorSink onClientError_;
     std::vector<QPointer<TServerClientWinSocket>> connections_;

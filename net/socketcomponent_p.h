@@ -4,7 +4,9 @@
 #include "net/platformsocket.h"
 #include "net/socketevents.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ScktComp {
 
@@ -37,9 +39,18 @@ inline void assignProperty(int& field, int value, bool active)
 // number wrap round to some other port.
 int checkedPort(int value);
 
-// The address to connect to (`client`) or to listen on, from the component's
-// properties; raises "No address specified" for a client without host or address.
-Platform::SocketAddress resolveAddress(const std::string& host, const std::string& address, int port,
-                                       const std::string& service, bool client);
+// The port from the component's properties: the service's when one is named
+// (0 for an unknown one), else `port`.
+std::uint16_t resolvePort(int port, const std::string& service);
+
+// The addresses to connect to, from the client's properties, in the order of
+// trying (see ConnectRace::interleaved). `host` is a name or an address text,
+// `address` only an address text (see Platform::parseAddress). A host or
+// address that gives none comes back as 0.0.0.0, which the connect refuses.
+// Raises "No address specified" without host or address, and "Unknown
+// network interface in the address '%s'" for an IPv6 scope that names no
+// interface of this machine.
+std::vector<Platform::SocketAddress> resolveAddresses(const std::string& host, const std::string& address, int port,
+                                                      const std::string& service);
 
 } // namespace ScktComp

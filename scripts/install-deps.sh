@@ -6,11 +6,16 @@
 #                                          package, soak
 set -euo pipefail
 
-# The program: compiler, CMake, the Qt it links and a font to draw with.
-run=(build-essential cmake pkg-config qt6-base-dev libgl-dev fontconfig fonts-dejavu-core)
-# The suite: GoogleTest, GMP as the arithmetic's oracle, and a virtual X
-# server with xprop to read window titles as the window system sees them.
-test=("${run[@]}" libgtest-dev libgmp-dev xvfb xauth x11-utils)
+# The program: compiler, CMake, the Qt it links, the NAT-PMP and UPnP-IGD
+# client libraries that ask the router to forward the listening port, and a
+# font to draw with.
+run=(build-essential cmake pkg-config qt6-base-dev libgl-dev libminiupnpc-dev libnatpmp-dev fontconfig fonts-dejavu-core)
+# The suite: GoogleTest, GMP as the arithmetic's oracle, a virtual X server
+# with xprop to read window titles as the window system sees them, ip for the
+# private network namespaces of the connection tests, and for the router test
+# miniupnpd (the daemon alone: the package without the service, so installing
+# it starts nothing) and nftables.
+test=("${run[@]}" libgtest-dev libgmp-dev xvfb xauth x11-utils miniupnpd-nftables nftables iproute2)
 
 packages=()
 for target in "${@:-run}"; do

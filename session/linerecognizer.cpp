@@ -13,7 +13,7 @@
 // random first block shows a marker after `pad` zeros with odds 2^-(pad+3).
 #include "session/linerecognizer.h"
 
-#include "cipher/RSA.h"
+#include "cipher/bytecode.h"
 
 #include <algorithm>
 #include <array>
@@ -26,20 +26,6 @@ namespace words = GInt::words;
 namespace mont = GInt::montgomery;
 
 namespace {
-
-// The binary value of the pattern that codes each byte.
-const std::array<uint8_t, 256>& PatternValues()
-{
-    static const std::array<uint8_t, 256> values = [] {
-        RSA::BitTable table;
-        RSA::BuildBitTable(table);
-        std::array<uint8_t, 256> result{};
-        for (unsigned byte = 0; byte < 256; ++byte)
-            result[byte] = static_cast<uint8_t>(std::stoul(table[byte], nullptr, 2));
-        return result;
-    }();
-    return values;
-}
 
 words::Words WordsOf(GInt::Num number)
 {
@@ -71,7 +57,7 @@ void LineRecognizer::setBytes(std::string_view bytes, std::uint64_t base)
 
 int LineRecognizer::patternAt(std::uint64_t byte) const
 {
-    return PatternValues()[static_cast<uint8_t>(bytes_[byte - base_])];
+    return RSA::PatternOfByte[static_cast<uint8_t>(bytes_[byte - base_])];
 }
 
 bool LineRecognizer::bitAt(std::uint64_t bit) const
@@ -96,6 +82,11 @@ LineRecognizer::Block LineRecognizer::decrypt(const words::Words& cipher)
     Block block;
     if (words::Compare(cipher, modulus_) >= 0)
         return block;
+    if (powerMods_ >= powerLimit_) {
+        starved_ = true;
+        block.starved = true;
+        return block;
+    }
     ++powerMods_;
     if (odd_) {
         block.plain = odd_->Power(cipher, exponent_);
@@ -113,7 +104,10 @@ const LineRecognizer::Block& LineRecognizer::wholeBlock(std::uint64_t endBit)
     const auto known = whole_.find(endBit);
     if (known != whole_.end())
         return known->second;
-    return whole_.emplace(endBit, decrypt(bitsBetween(endBit - k_, endBit))).first->second;
+    Block block = decrypt(bitsBetween(endBit - k_, endBit));
+    if (block.starved)
+        return starvedBlock_;
+    return whole_.emplace(endBit, std::move(block)).first->second;
 }
 
 const LineRecognizer::Block& LineRecognizer::frontBlock(std::uint64_t firstBit, std::uint64_t endBit)
@@ -122,7 +116,10 @@ const LineRecognizer::Block& LineRecognizer::frontBlock(std::uint64_t firstBit, 
     const auto known = fronts_.find(key);
     if (known != fronts_.end())
         return known->second;
-    return fronts_.emplace(key, decrypt(bitsBetween(firstBit, endBit))).first->second;
+    Block block = decrypt(bitsBetween(firstBit, endBit));
+    if (block.starved)
+        return starvedBlock_;
+    return fronts_.emplace(key, std::move(block)).first->second;
 }
 
 // Digit `position` of the piece's decrypted digits, counted from the first
@@ -182,6 +179,8 @@ const LineRecognizer::Run& LineRecognizer::runTo(std::uint64_t end, int blocks)
             break;
         }
         const Block& block = wholeBlock(8 * end - t * k_);
+        if (block.starved)
+            break;
         if (!block.valid) {
             run.broken = true;
             break;
@@ -199,7 +198,9 @@ int LineRecognizer::runBefore(std::uint64_t end, std::uint64_t from)
     return static_cast<int>(std::min<std::uint64_t>(run.distinctUpTo.size(), room));
 }
 
-std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window)
+std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window,
+                                                               bool alignedOnly,
+                                                               const std::function<bool(const Piece&)>& enough)
 {
     std::vector<Piece> found;
     from = std::max(from, base_);
@@ -212,19 +213,32 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
     begin = std::max(begin, from);
     if (end - begin > MaxPiece)
         begin = end - MaxPiece;
-    for (; begin < end; ++begin) {
-        const int pattern = patternAt(begin);
-        if (pattern == 0)
-            continue;
-        const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
-        const int blocks = static_cast<int>((length + k_ - 1) / k_);
-        // A message behind one that fills whole blocks from a byte edge keeps
-        // the blocks of what follows aligned, so the run goes on past its start.
-        const bool aligned = 8 * (end - begin) % k_ == 0;
-        if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
-            continue;
-        if (const std::optional<Piece> piece = pieceAt(begin, end))
-            found.push_back(*piece);
+    // Two passes: the starts on whole blocks of the run and at `from` first,
+    // which cost no power beyond the run's, then the others near where it
+    // breaks off, at about one power each.
+    const std::uint64_t first = begin;
+    for (const bool cheapPass : {true, false}) {
+        if (!cheapPass && alignedOnly)
+            break;
+        for (begin = first; begin < end; ++begin) {
+            const int pattern = patternAt(begin);
+            if (pattern == 0)
+                continue;
+            const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
+            const int blocks = static_cast<int>((length + k_ - 1) / k_);
+            // A message behind one that fills whole blocks from a byte edge keeps
+            // the blocks of what follows aligned, so the run goes on past its start.
+            const bool aligned = 8 * (end - begin) % k_ == 0;
+            if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
+                continue;
+            if (cheapPass != (aligned || begin == from))
+                continue;
+            if (const std::optional<Piece> piece = pieceAt(begin, end)) {
+                found.push_back(*piece);
+                if (enough && enough(*piece))
+                    return found;
+            }
+        }
     }
     return found;
 }
@@ -244,23 +258,11 @@ std::optional<std::string> LineRecognizer::textLine(const Piece& piece)
 // which for a wrong cut is within its first few bytes.
 std::optional<std::string> LineRecognizer::decode(const Piece& piece, bool textOnly)
 {
-    // The byte each eight-digit pattern value codes.
-    static const std::array<uint8_t, 256> bytes = [] {
-        std::array<uint8_t, 256> table{};
-        for (unsigned value = 0; value < 256; ++value) {
-            std::string pattern(8, '0');
-            for (unsigned i = 0; i < 8; ++i)
-                if (value & (0x80u >> i))
-                    pattern[i] = '1';
-            table[value] = RSA::BitsToByte(pattern);
-        }
-        return table;
-    }();
     std::string text;
     text.reserve((piece.blocks * (k_ - 1) - piece.pad - 3) / 8);
     const std::uint64_t firstBit = 8 * piece.begin + std::countl_zero(static_cast<uint8_t>(patternAt(piece.begin)));
     std::size_t position = 0;  // in the decrypted digits
-    const std::size_t skip = static_cast<std::size_t>(piece.pad) + 3;
+    const std::size_t skip = static_cast<std::size_t>(piece.pad) + RSA::MarkerDigits;
     unsigned pattern = 0;
     for (int index = 0; index < piece.blocks; ++index) {
         const std::uint64_t endBit = 8 * piece.end - (piece.blocks - 1 - index) * k_;
@@ -272,7 +274,7 @@ std::optional<std::string> LineRecognizer::decode(const Piece& piece, bool textO
             const bool one = bit < words::kWordBits * plain.size() && ((plain[bit / 64] >> (bit % 64)) & 1);
             pattern = (pattern << 1 | (one ? 1u : 0u)) & 0xff;
             if ((position - skip) % 8 == 7) {
-                const uint8_t byte = bytes[pattern];
+                const uint8_t byte = RSA::ByteOfPattern[pattern];
                 if (textOnly && ((byte < 0x20 && byte != '\t' && byte != '\r') || byte == 0x7f || byte == 0xc0
                                  || byte == 0xc1 || byte >= 0xf5))
                     return std::nullopt;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -52,6 +53,15 @@ public:
     std::size_t blockBits() const { return k_; }
     // Modular powers spent so far: the cost of every answer.
     std::uint64_t powerMods() const { return powerMods_; }
+    // No more than `limit` powers in all may be spent. A block that would pass
+    // it is not decrypted: the answers that needed it come out negative and
+    // starved() tells that they may be wrong, until a higher limit.
+    void setPowerLimit(std::uint64_t limit)
+    {
+        powerLimit_ = limit;
+        starved_ = false;
+    }
+    bool starved() const { return starved_; }
 
     // The bytes held from stream offset `base` on; what lies before `base` is forgotten.
     void setBytes(std::string_view bytes, std::uint64_t base);
@@ -60,8 +70,13 @@ public:
     // The line messages that end at `end` and start at or after `from`: every
     // one whose first block lies within `window` blocks of where the run of
     // well-formed blocks before `end` breaks off, every one whose first block
-    // is a whole block of that run, and the one starting at `from`. Earliest first.
-    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window);
+    // is a whole block of that run, and the one starting at `from`. Those on
+    // whole blocks and at `from` come first (they cost no power beyond the
+    // run's), then the others from where the run breaks off on; with
+    // `alignedOnly`, only the first kind. The looking stops at the first
+    // that `enough` accepts.
+    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, bool alignedOnly = false,
+                                      const std::function<bool(const Piece&)>& enough = {});
     // Whole well-formed blocks right before `end`, counted back to `from` at most.
     int runBefore(std::uint64_t end, std::uint64_t from);
     // The line a piece decrypts to.
@@ -73,6 +88,7 @@ private:
     // The outcome of decrypting one block value.
     struct Block {
         bool valid = false;
+        bool starved = false;  // not decrypted: the power limit was reached
         GInt::words::Words plain;  // below 2^(k-1) when valid
         std::size_t fingerprint = 0;  // tells different values apart
     };
@@ -106,4 +122,7 @@ private:
     std::map<std::pair<std::uint64_t, std::uint64_t>, Block> fronts_;
     std::unordered_map<std::uint64_t, Run> runs_;  // by the end they are aligned on
     std::uint64_t powerMods_ = 0;
+    std::uint64_t powerLimit_ = UINT64_MAX;
+    bool starved_ = false;
+    const Block starvedBlock_{false, true, {}, 0};
 };

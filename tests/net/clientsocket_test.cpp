@@ -1,5 +1,5 @@
 // The connecting component against a plain POSIX peer on loopback.
-#include "tests/support/netsupport.h"
+#include "tests/net/localsupport.h"
 
 #include <cerrno>
 #include <climits>
@@ -135,7 +135,10 @@ TEST_F(ClientSocketTest, WriteIsNotifiedOnceAfterConnect)
     Fd peer = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return writes > 0; }));
     EXPECT_EQ(client.Socket()->SendTextOnce("ping"), 4);
-    settle(100);
+    // Once the text has arrived the socket is writable with nothing queued:
+    // a second write event would be due now.
+    ASSERT_TRUE(waitUnread(peer.get(), 4));
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(writes, 1);
     EXPECT_EQ(readRawNow(peer.get()), "ping");
 }
@@ -154,7 +157,9 @@ TEST_F(ClientSocketTest, UnhandledReadIsNotRepeatedUntilAReceive)
     sendRaw(peer.get(), "first");
     ASSERT_TRUE(waitFor([&] { return reads == 1; }));
     sendRaw(peer.get(), "second");
-    settle(100);
+    // Both texts wait on the socket: a read event would be due now.
+    ASSERT_TRUE(waitUnread(client.Socket()->SocketHandle(), 11));
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(reads, 1) << "pending data must not be announced again before it is read";
 
     // Both texts wait joined in one read.
@@ -174,7 +179,7 @@ TEST_F(ClientSocketTest, RefusedConnectionSuppressedByTheHandler)
     log.suppress = 0;
     startAttempt(client, port);
     ASSERT_TRUE(waitFor([&] { return !log.errors.empty(); }));
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeConnect, ECONNREFUSED}}));
     EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "error"}));
     EXPECT_FALSE(client.Active());
@@ -221,7 +226,7 @@ TEST_F(ClientSocketTest, UnresolvableHostFailsAtOnceAfterDisconnect)
     EXPECT_EQ(log.events, (std::vector<std::string>{"lookup", "connecting", "disconnect(inactive,open)"}));
     EXPECT_FALSE(client.Active());
     EXPECT_EQ(client.Socket()->SocketHandle(), -1);
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_TRUE(log.errors.empty());
 }
 
@@ -268,7 +273,8 @@ TEST_F(ClientSocketTest, ANewAttemptAbandonsTheEarlierOne)
     Fd first = acceptRaw(listener.get());
     Fd second = acceptRaw(listener.get());
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
-    settle(50);
+    waitFor([&] { return !first.valid() || peerClosed(first.get()); });
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(log.events,
               (std::vector<std::string>{"lookup", "connecting", "lookup", "connecting", "connect(active)"}));
     EXPECT_TRUE(peerClosed(first.get()) || !first.valid()) << "the abandoned attempt is closed";
@@ -434,7 +440,7 @@ TEST_F(ClientSocketTest, ResetReportedWithCloseLeavesTheConnectionOpen)
     ASSERT_TRUE(waitFor([&] { return client.Active(); }));
     resetRaw(peer);
     ASSERT_TRUE(waitFor([&] { return !log.errors.empty(); }));
-    settle(100);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(log.errors, (std::vector<std::pair<TErrorEvent, int>>{{eeDisconnect, ECONNRESET}}));
     EXPECT_TRUE(client.Active());
     EXPECT_TRUE(client.Socket()->Connected());

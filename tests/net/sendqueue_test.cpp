@@ -1,6 +1,6 @@
 // Sends larger than the system takes at once: the untaken rest is queued and
 // goes out in order as the peer reads.
-#include "tests/support/netsupport.h"
+#include "tests/net/localsupport.h"
 #include "tests/support/propertyseed.h"
 
 #include <QPointer>
@@ -88,7 +88,7 @@ TEST_F(SendQueueTest, MegabytesReachASlowReaderCompleteAndInOrder)
     EXPECT_TRUE(peer.received == expected) << "bytes arrived out of order or changed";
     EXPECT_EQ(connection->PendingSendBytes(), 0u);
     EXPECT_TRUE(waitFor([&] { return writes == 2; })) << "a write event once the queue has drained";
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(writes, 2);
 }
 

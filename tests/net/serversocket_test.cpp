@@ -1,5 +1,5 @@
 // The listening component and its accepted connections, with plain POSIX peers.
-#include "tests/support/netsupport.h"
+#include "tests/net/localsupport.h"
 
 #include <QPointer>
 
@@ -176,7 +176,7 @@ TEST_F(ServerSocketTest, ClosingReleasesEveryConnectionWithoutEvents)
     EXPECT_TRUE(b.isNull());
     EXPECT_TRUE(waitPeerClosed(first.get()));
     EXPECT_TRUE(waitPeerClosed(second.get()));
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(l.events.size(), eventsBefore) << "no client event while the listener closes";
     EXPECT_FALSE(connectRaw(l.port()).valid()) << "nothing listens any more";
 
@@ -213,7 +213,7 @@ TEST_F(ServerSocketTest, ClosingAndReopeningFromInsideClientDisconnect)
     EXPECT_TRUE(objectAliveAfterClose) << "the object in processing outlives its own handler";
     EXPECT_TRUE(other.isNull());
     EXPECT_TRUE(waitPeerClosed(second.get()));
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(disconnects, 1);
     EXPECT_TRUE(l.server.Active());
     EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
@@ -231,7 +231,7 @@ TEST_F(ServerSocketTest, ClosingFromInsideClientConnectSkipsTheAccept)
     };
     Fd peer = connectRaw(l.port());
     ASSERT_TRUE(waitFor([&] { return !l.server.Active(); }));
-    settle(50);
+    ASSERT_TRUE(drainPending());
     EXPECT_EQ(l.events, (std::vector<std::string>{"listen(active)", "clientconnect"}));
     EXPECT_TRUE(waitPeerClosed(peer.get()));
 }
@@ -338,7 +338,7 @@ TEST_F(ServerSocketTest, ResetReachesOnClientErrorThenTheApplication)
     ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
     EXPECT_EQ(l.clientErrors, (std::vector<std::pair<TErrorEvent, int>>{{eeDisconnect, ECONNRESET}}));
     EXPECT_EQ(takeErrors(), std::vector<std::string>{"Asynchronous socket error " + std::to_string(ECONNRESET)});
-    settle(100);
+    ASSERT_TRUE(drainPending());
     EXPECT_TRUE(errors.empty()) << "the quiet connection reports nothing more";
     // The notification was not processed as a close: the connection is still listed and open.
     ASSERT_EQ(l.server.Socket()->ActiveConnections(), 1);
@@ -400,14 +400,23 @@ TEST_F(ServerSocketTest, AcceptOutOfDescriptorsReportsOnceAndResumes)
     settle(20);
     HandleApplicationError(ESocketError("warm-up"));
     takeErrors();
+    EXPECT_EQ(l.server.Socket()->findChild<QTimer*>(), nullptr) << "no pause before the first failure";
     {
         DescriptorLimit limit;
         ASSERT_TRUE(limit.active());
         ASSERT_EQ(::connect(first.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         ASSERT_TRUE(waitFor([&] { return !errors.empty(); }));
+        // The pause before each new try is the listening socket's one timer.
+        QTimer* const pause = l.server.Socket()->findChild<QTimer*>();
+        ASSERT_NE(pause, nullptr);
+        int pauses = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(pause, &QTimer::timeout, pause, [&pauses] { ++pauses; });
         ASSERT_EQ(::connect(second.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
         // Several pauses long: the accepts tried meanwhile fail again without a word.
-        settle(1000);
+        const bool paused = waitFor([&] { return pauses >= 5; });
+        QObject::disconnect(counting);
+        ASSERT_TRUE(paused);
         EXPECT_EQ(l.server.Socket()->ActiveConnections(), 0);
         EXPECT_TRUE(l.server.Active());
     }

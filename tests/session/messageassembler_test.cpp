@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,6 +73,92 @@ std::string randomLine(std::mt19937_64& random, bool binary, std::size_t maxByte
     return line;
 }
 
+// Whether `bytes` read as one line message under `key`, checked the long way
+// round through the big numbers: a first byte that is not all zeros, every
+// block below the modulus and decrypting below half of it, zeros, the marker
+// and whole bytes after it.
+bool OneLineMessage(const std::string& bytes, const PrimeGeneration::KeyPair& key)
+{
+    std::string bits = RSA::TextToBits(bytes);
+    if (bits.empty() || bits.compare(0, 8, "00000000") == 0)
+        return false;
+    bits.erase(0, bits.find('1'));
+    std::string modulus;
+    GInt::NumToBinary(key.Modulus, modulus);
+    const std::size_t k = modulus.size();
+    bits.insert(0, (k - bits.size() % k) % k, '0');
+    std::string plain;
+    for (std::size_t at = 0; at < bits.size(); at += k) {
+        GInt::OwnedNum block, power;
+        GInt::BinaryToNum(bits.substr(at, k), block.out());
+        if (GInt::CompareAbs(block.get(), key.Modulus) != GInt::crLess)
+            return false;
+        GInt::PowerMod(block.get(), key.DecryptExponent, key.Modulus, power.out());
+        std::string digits;
+        GInt::NumToBinary(power.get(), digits);
+        if (digits.size() >= k)
+            return false;
+        plain += std::string(k - 1 - digits.size(), '0') + digits;
+    }
+    const std::size_t one = plain.find('1');
+    return one != std::string::npos && plain.compare(one, 3, "111") == 0 && (plain.size() - one - 3) % 8 == 0;
+}
+
+// Whether `got` from `g` on spells `bytes` cut into well-formed messages at
+// edges of the blocks aligned on its end.
+bool ReadsAsMessages(const std::vector<std::string>& got, std::size_t g, const std::string& bytes,
+                     const PrimeGeneration::KeyPair& key, std::size_t& used)
+{
+    const std::size_t k = static_cast<std::size_t>(GInt::BinaryLength(key.Modulus));
+    for (std::size_t cut = 1; cut <= bytes.size() && g < got.size(); ++cut) {
+        if (8 * (bytes.size() - cut) % k != 0)
+            continue;
+        const std::string head = bytes.substr(0, cut);
+        if (!OneLineMessage(head, key) || RSA::DecryptLine(head, key.DecryptExponent, key.Modulus) != got[g])
+            continue;
+        if (cut == bytes.size()) {
+            used = 1;
+            return true;
+        }
+        if (ReadsAsMessages(got, g + 1, bytes.substr(cut), key, used)) {
+            ++used;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The lines as they must come out: the sent ones, but for one case that no
+// byte tells apart. Two binary lines read together, the second of whole
+// blocks from a byte edge, share the alignment of their blocks: the pair may
+// come out cut at any edge of those blocks where what follows decrypts to
+// zeros and the marker with the right parity, one message or several.
+::testing::AssertionResult ReadAsSent(const std::vector<std::string>& got, const std::vector<std::string>& sent,
+                                      const std::vector<std::string>& messages, const std::vector<bool>& binary,
+                                      const std::vector<bool>& readTogether, const PrimeGeneration::KeyPair& key)
+{
+    const std::size_t k = static_cast<std::size_t>(GInt::BinaryLength(key.Modulus));
+    std::size_t g = 0;
+    for (std::size_t s = 0; s < sent.size(); ++s, ++g) {
+        if (g < got.size() && got[g] == sent[s])
+            continue;
+        std::size_t used = 0;
+        if (s + 1 < sent.size() && readTogether[s] && binary[s] && binary[s + 1]
+            && 8 * messages[s + 1].size() % k == 0
+            && ReadsAsMessages(got, g, messages[s] + messages[s + 1], key, used)) {
+            ++s;
+            g += used - 1;
+            continue;
+        }
+        return ::testing::AssertionFailure() << "line " << s << " of " << sent.size() << " (" << sent[s].size()
+                                             << " bytes) came out as " << (g < got.size() ? got[g].size() : 0)
+                                             << " bytes; " << got.size() << " lines came out";
+    }
+    if (g != got.size())
+        return ::testing::AssertionFailure() << got.size() - g << " more lines came out than were sent";
+    return ::testing::AssertionSuccess();
+}
+
 class Assembler : public testing::Test {
 protected:
     void feed(const std::vector<Read>& reads)
@@ -104,12 +193,29 @@ protected:
     std::vector<std::string> lines, keys, errors;
 };
 
+// The seeds the property below runs with: VELMORA_TEST_SEED alone when set;
+// 1 to VELMORA_ASSEMBLER_SEEDS when that is set (make soak runs 1,000);
+// otherwise seeds that once failed, kept as regression cases.
+std::vector<std::uint64_t> AssemblerSeeds()
+{
+    if (std::getenv("VELMORA_TEST_SEED"))
+        return {PropertySeed("Assembler.EveryLineArrivesIntactWhateverTheCutting")};
+    if (const char* count = std::getenv("VELMORA_ASSEMBLER_SEEDS")) {
+        std::vector<std::uint64_t> seeds(std::strtoull(count, nullptr, 10));
+        std::iota(seeds.begin(), seeds.end(), 1);
+        return seeds;
+    }
+    return {2, 5, 7, 9, 15, 22, 52, 55, 77, 85, 88, 98, 114, 139, 140, 166, 173, 174, 187};
+}
+
 // Keys, lines and cuttings drawn from one seed: the key message and the lines
 // behind it, text of up to 15,000 bytes or binary of up to 2,000, cut as the
 // network might; each line must come out once, intact and in order.
 TEST_F(Assembler, EveryLineArrivesIntactWhateverTheCutting)
 {
-    std::mt19937_64 random(PropertySeed("Assembler.EveryLineArrivesIntactWhateverTheCutting"));
+  for (const std::uint64_t seed : AssemblerSeeds()) {
+    SCOPED_TRACE("VELMORA_TEST_SEED=" + std::to_string(seed));
+    std::mt19937_64 random(seed);
     for (int round = 0; round < 24; ++round) {
         SCOPED_TRACE(round);
         FixedClock clock(static_cast<int64_t>(random() % 86400000));
@@ -119,8 +225,10 @@ TEST_F(Assembler, EveryLineArrivesIntactWhateverTheCutting)
         const auto cutting = static_cast<Cutting>(round % 3);
 
         std::vector<std::string> sent, messages{d + "//" + n};
+        std::vector<bool> binaries;
         for (int i = std::uniform_int_distribution<int>(1, 3)(random); i > 0; --i) {
             const bool binary = random() % 3 == 0;
+            binaries.push_back(binary);
             sent.push_back(randomLine(random, binary, binary ? 2000 : 15000));
             messages.push_back(RSA::EncryptLine(sent.back(), key.EncryptExponent, key.Modulus));
         }
@@ -129,11 +237,24 @@ TEST_F(Assembler, EveryLineArrivesIntactWhateverTheCutting)
         lines.clear();
         keys.clear();
         errors.clear();
-        feed(cut(messages, cutting, random));
+        const std::vector<Read> reads = cut(messages, cutting, random);
+        feed(reads);
         EXPECT_EQ(keys, std::vector<std::string>{messages.front()});
-        EXPECT_EQ(lines, sent) << "cutting " << round % 3;
+        // Which lines came in the same read as the next one.
+        std::vector<std::size_t> readEnds{0};
+        for (const Read& read : reads)
+            readEnds.push_back(readEnds.back() + read.bytes.size());
+        std::vector<bool> joined;
+        for (std::size_t i = 1, at = messages[0].size(); i < messages.size(); ++i) {
+            at += messages[i].size();
+            joined.push_back(std::find(readEnds.begin(), readEnds.end(), at) == readEnds.end());
+        }
+        EXPECT_TRUE(ReadAsSent(lines, sent, std::vector<std::string>(messages.begin() + 1, messages.end()), binaries,
+                               joined, key))
+            << "cutting " << round % 3;
         EXPECT_EQ(errors, std::vector<std::string>{});
     }
+  }
 }
 
 class AssemblerWithKey : public Assembler {
@@ -185,6 +306,119 @@ TEST_F(AssemblerWithKey, GarbageGivesOneErrorAndTheNextLineReads)
     EXPECT_EQ(lines, (std::vector<std::string>{"before", "after"}));
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_EQ(assembler.buffered(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// A stranger's key: a 1,024-bit odd modulus and the exponent two below it, so
+// every power costs the most a key the session accepts can make it cost.
+struct HostileKey {
+    GInt::OwnedNum exponent, modulus;
+    explicit HostileKey(std::mt19937_64& random)
+    {
+        std::string bits(1024, '0');
+        for (char& bit : bits)
+            bit = static_cast<char>('0' + random() % 2);
+        bits.front() = '1';
+        bits.replace(1022, 2, "11");
+        GInt::BinaryToNum(bits, modulus.out());
+        bits.replace(1022, 2, "01");
+        GInt::BinaryToNum(bits, exponent.out());
+    }
+};
+
+// Junk under a 1,024-bit key costs at most the allowance and four powers a
+// block received, however it is cut: segments, or one byte a read.
+TEST_F(Assembler, AHostileKeyCostsBoundedPowers)
+{
+    std::mt19937_64 random(PropertySeed("Assembler.AHostileKeyCostsBoundedPowers"));
+    const HostileKey key(random);
+    for (const std::size_t readSize : {std::size_t{1448}, std::size_t{1}}) {
+        SCOPED_TRACE(readSize);
+        assembler.restart();
+        assembler.expectLines(key.exponent.get(), key.modulus.get());
+        errors.clear();
+        const std::size_t total = readSize == 1 ? 4096 : 16384;
+        std::vector<Read> reads;
+        std::size_t sent = 0;
+        for (; sent < total; sent += readSize)
+            reads.push_back({randomLine(random, true, readSize).append(readSize, 'x').substr(0, readSize), 1ms});
+        feed(reads);
+        const std::uint64_t blocks = 8 * sent / 1024;
+        EXPECT_LE(assembler.powerMods(), PowerBudget::LargeKeyAllowance + PowerBudget::PerBlock * blocks);
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(lines, std::vector<std::string>{});
+        EXPECT_EQ(assembler.buffered(), 0u);
+    }
+}
+
+// A message that stops arriving a whole multiple of 8 blocks before its end
+// reads as a complete shorter one; a pause there of up to 1.5 s, or anywhere
+// else, must not cut it.
+TEST_F(AssemblerWithKey, APauseInsideAMessageNeverCutsIt)
+{
+    std::mt19937_64 random(PropertySeed("AssemblerWithKey.APauseInsideAMessageNeverCutsIt"));
+    const std::size_t k = static_cast<std::size_t>(GInt::BinaryLength(key.Modulus));
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        const std::string line = randomLine(random, false, 6000).append(3000, 'a');
+        const std::string message = encrypt(line);
+        // 8j blocks of k bits are jk bytes; every other round pauses anywhere.
+        const std::size_t j = std::uniform_int_distribution<std::size_t>(1, 8)(random);
+        const std::size_t at = round % 2 == 0 ? message.size() - j * k
+                                              : std::uniform_int_distribution<std::size_t>(1, message.size() - 1)(random);
+        const auto pause = std::chrono::milliseconds(std::uniform_int_distribution<int>(210, 1500)(random));
+        lines.clear();
+        feed({{message.substr(0, at), pause}, {message.substr(at), 0ms}});
+        EXPECT_EQ(lines, std::vector<std::string>{line}) << "paused " << pause.count() << " ms at byte " << at << " of "
+                                                         << message.size();
+    }
+}
+
+// A genuine RSA key of 1,024 bits, larger than any the key generator makes:
+// lines under it still come out whole, within the power budget, when two long
+// ones arrive joined in segments.
+TEST_F(Assembler, LongLinesUnderAGenuine1024BitKeyArriveWhole)
+{
+    std::mt19937_64 random(PropertySeed("Assembler.LongLinesUnderAGenuine1024BitKeyArriveWhole"));
+    GInt::OwnedNum p, q, n, phi, e, d, one, p1, q1;
+    for (GInt::OwnedNum* prime : {&p, &q}) {
+        std::string bits(512, '1');
+        for (std::size_t i = 1; i < 511; ++i)
+            bits[i] = static_cast<char>('0' + random() % 2);
+        GInt::BinaryToNum(bits, prime->out());
+        PrimeGeneration::NextPrime(prime->out());
+    }
+    GInt::MulNum(p.get(), q.get(), n.out());
+    GInt::DecimalToNum("1", one.out());
+    GInt::SubNum(p.get(), one.get(), p1.out());
+    GInt::SubNum(q.get(), one.get(), q1.out());
+    GInt::MulNum(p1.get(), q1.get(), phi.out());
+    GInt::DecimalToNum("65537", e.out());
+    GInt::InverseMod(e.get(), phi.get(), d.out());
+    ASSERT_NE(d.get(), nullptr);
+    ASSERT_GT(GInt::BinaryLength(n.get()), PowerBudget::SmallKeyBits);
+
+    std::vector<std::string> sent;
+    std::string stream;
+    for (int i = 0; i < 2; ++i) {
+        sent.push_back(randomLine(random, false, 0).append(8000, 'x'));
+        for (char& c : sent.back())
+            c = static_cast<char>(' ' + random() % 95);
+        stream += RSA::EncryptLine(sent.back(), e.get(), n.get());
+    }
+    std::vector<Read> reads;
+    for (std::size_t at = 0; at < stream.size(); at += 1448)
+        reads.push_back({stream.substr(at, 1448), 5ms});
+    assembler.restart();
+    assembler.expectLines(d.get(), n.get());
+    feed(reads);
+    EXPECT_TRUE(lines == sent) << lines.size() << " lines came out, " << assembler.powerMods() << " powers";
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    const std::uint64_t blocks = 8 * stream.size() / GInt::BinaryLength(n.get());
+    EXPECT_LE(assembler.powerMods(), PowerBudget::LargeKeyAllowance + PowerBudget::PerBlock * blocks);
 }
 
 } // namespace

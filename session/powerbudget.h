@@ -1,0 +1,98 @@
+// What telling one connection's messages apart may cost, in modular powers.
+//
+// The peer chooses its key and how its bytes are cut, so the cost of the
+// search for message ends is bounded here and not by how the bytes come:
+//
+//   powers spent <= Allowance(k) + PerBlock * (k-bit blocks received)
+//
+// PerBlock: decrypting a genuine message takes one power per block, and
+// finding where it ends about one more per block (the run of blocks aligned
+// on a candidate end fails after two blocks on average); 4 leaves room for
+// the looks made while a long message is still arriving.
+// Allowance: the cut between messages joined in one read costs about k/4
+// powers (k/8 candidate starts in each of the two blocks around where the
+// run breaks). Every key the shared key generator makes has at most 195 binary
+// digits, where a power costs under 10 us: up to SmallKeyBits the allowance
+// is 65,536 powers (about 0.6 s), so a genuine peer never reaches it. Above,
+// where a stranger's 1,024-bit key with a full-length exponent costs 0.5 ms
+// a power, it is 512 powers (about 0.25 s): enough to find the cut between
+// two long lines under a genuine key that large (about 180 powers).
+#pragma once
+
+#include "session/linerecognizer.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+class PowerBudget {
+public:
+    static constexpr std::uint64_t PerBlock = 4;
+    static constexpr std::size_t SmallKeyBits = 256;
+    static constexpr std::uint64_t SmallKeyAllowance = 65536;
+    static constexpr std::uint64_t LargeKeyAllowance = 512;
+    // Most powers one event may spend: one DecryptLine of the longest line
+    // message (16 KiB) under the key, so an event never takes much longer
+    // than the longest decryption, and never less than enough for the cut
+    // search around one block.
+    static std::uint64_t slicePowers(std::size_t keyBits)
+    {
+        return std::max<std::uint64_t>(8 * 16384 / keyBits, keyBits / 4 + 8);
+    }
+
+    // Why the last search under a power limit stopped short, if it did.
+    enum class Shortfall { None, Slice, Credit };
+
+    // A new connection: nothing received, nothing spent.
+    void restart()
+    {
+        receivedBytes_ = 0;
+        spent_ = 0;
+        beginEvent();
+    }
+    // A new event: a new slice.
+    void beginEvent()
+    {
+        sliceSpent_ = 0;
+        shortfall_ = Shortfall::None;
+    }
+    // `recognizer` may spend what is left of the credit and of the slice...
+    void open(LineRecognizer& recognizer)
+    {
+        opened_ = recognizer.powerMods();
+        const std::uint64_t slice = slicePowers(recognizer.blockBits());
+        const std::uint64_t room =
+            std::min(credit(recognizer.blockBits()), slice > sliceSpent_ ? slice - sliceSpent_ : 0);
+        recognizer.setPowerLimit(opened_ + room);
+    }
+    // ... and what it spent is counted. True when it was starved.
+    bool close(LineRecognizer& recognizer)
+    {
+        const std::uint64_t used = recognizer.powerMods() - opened_;
+        spend(used);
+        sliceSpent_ += used;
+        const bool starved = recognizer.starved();
+        if (starved)
+            shortfall_ = credit(recognizer.blockBits()) == 0 ? Shortfall::Credit : Shortfall::Slice;
+        recognizer.setPowerLimit(UINT64_MAX);
+        return starved;
+    }
+    Shortfall shortfall() const { return shortfall_; }
+    void received(std::size_t bytes) { receivedBytes_ += bytes; }
+    void spend(std::uint64_t powers) { spent_ += powers; }
+    std::uint64_t spent() const { return spent_; }
+    // The powers that may still be spent under a key of `keyBits` binary digits.
+    std::uint64_t credit(std::size_t keyBits) const
+    {
+        const std::uint64_t allowance = keyBits <= SmallKeyBits ? SmallKeyAllowance : LargeKeyAllowance;
+        const std::uint64_t earned = allowance + PerBlock * (8 * receivedBytes_ / std::max<std::size_t>(keyBits, 1));
+        return earned > spent_ ? earned - spent_ : 0;
+    }
+
+private:
+    std::uint64_t receivedBytes_ = 0;
+    std::uint64_t spent_ = 0;
+    std::uint64_t sliceSpent_ = 0;
+    std::uint64_t opened_ = 0;
+    Shortfall shortfall_ = Shortfall::None;
+};

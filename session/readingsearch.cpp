@@ -1,0 +1,190 @@
+#include "session/readingsearch.h"
+
+#include "session/powerbudget.h"
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using Piece = LineRecognizer::Piece;
+
+// Text as people type it: UTF-8 with no control bytes but tab and carriage return.
+bool isText(std::string_view line)
+{
+    for (std::size_t i = 0; i < line.size();) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        int extra = 0;
+        if (c < 0x80) {
+            if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7f)
+                return false;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            extra = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            extra = 2;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            extra = 3;
+        } else {
+            return false;
+        }
+        if (i + extra >= line.size() && extra > 0)
+            return false;
+        for (int j = 1; j <= extra; ++j)
+            if ((static_cast<unsigned char>(line[i + j]) & 0xc0) != 0x80)
+                return false;
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+int ReadingSearch::scoreOf(LineRecognizer& recognizer, const Piece& piece)
+{
+    const auto [known, fresh] = contents_.try_emplace({piece.begin, piece.end}, 0);
+    if (fresh)
+        if (const std::optional<std::string> text = recognizer.textLine(piece))
+            known->second = isText(*text) ? static_cast<int>(text->size()) : 0;
+    return piece.evidence() + known->second - CutPenaltyBits;
+}
+
+void ReadingSearch::forgetBefore(std::uint64_t base)
+{
+    contents_.erase(contents_.begin(), contents_.lower_bound({base, 0}));
+}
+
+// Found from the end: each message's start is looked for where the blocks
+// aligned on its end break off, and the reading of what lies before it the
+// same way, depth first and memoised by position. Readings are tried in the
+// order they are likely: the message reaching back to `from`, then those with
+// a single message before them, then the rest by their own score.
+std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
+                                           const std::deque<std::uint64_t>& readEnds)
+{
+    // A message whose start shows little may be there by chance (its blocks
+    // are those of whatever message ends here): it does not spare the search.
+    const auto clear = [&](const Piece& piece) { return startShown(recognizer, piece) >= ClearBits; };
+    bool cheap = false;
+    if (const auto whole = recognizer.pieceAt(from, end))
+        cheap = clear(*whole);
+    std::vector<Piece> found;
+    for (const std::uint64_t readEnd : readEnds) {
+        if (readEnd <= from || readEnd >= end)
+            continue;
+        if (const auto piece = recognizer.pieceAt(readEnd, end))
+            found.push_back(*piece);
+    }
+    // Under a key larger than any the key generator makes, each start costs
+    // a slow power: the first clearly started message near where the run
+    // breaks off ends the looking.
+    const bool largeKey = recognizer.blockBits() > PowerBudget::SmallKeyBits;
+    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap,
+                                                        [&](const Piece& piece) { return largeKey && clear(piece); }))
+        if (std::none_of(found.begin(), found.end(), [&](const Piece& known) { return known.begin == piece.begin; }))
+            found.push_back(piece);
+    return found;
+}
+
+ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
+                                          const std::deque<std::uint64_t>& readEnds)
+{
+    bool cutShort = false;
+    struct Node {
+        bool readable = false;
+        int score = 0;
+        Piece last;
+        std::optional<Piece> head;  // the one message before `last`, when it starts at `from`
+    };
+    std::map<std::uint64_t, Node> nodes;
+    int breadth = 1;
+
+    std::function<Node(std::uint64_t, int)> bestTo = [&](std::uint64_t at, int depth) -> Node {
+        if (const auto known = nodes.find(at); known != nodes.end())
+            return known->second;
+        Node node;
+        if (at == from)
+            node.readable = true;
+        const auto consider = [&node](int total, const Piece& piece, std::optional<Piece> head = std::nullopt) {
+            if (!node.readable || total > node.score)
+                node = {true, total, piece, head};
+        };
+        // Pieces to read deeper, by what their start shows: its marker and its
+        // text (every reading holds about the same number of blocks).
+        struct Deeper {
+            int start;  // what the piece adds to a reading, less its blocks
+            int order;  // how likely it is to lead to the best reading
+            Piece piece;
+        };
+        std::vector<Deeper> deeper;
+        const bool tooFar = depth >= MaxDepth || nodes.size() >= MaxNodes;
+        if (at != from && tooFar)
+            cutShort = true;
+        if (at != from && !tooFar && !recognizer.starved()) {
+            for (const Piece& piece : endingAt(recognizer, at, from, readEnds)) {
+                const bool afterRead = std::find(readEnds.begin(), readEnds.end(), piece.begin) != readEnds.end();
+                const int own = scoreOf(recognizer, piece) + (afterRead ? ReadEndBits : 0);
+                if (piece.begin == from) {
+                    consider(own, piece);
+                    continue;
+                }
+                if (const auto head = recognizer.pieceAt(from, piece.begin))
+                    consider(scoreOf(recognizer, *head) + own, piece, head);
+                // Where a genuine message ended, the blocks before it are that
+                // message's and hold up; before a chance start they fail
+                // after two on average. Long runs are looked behind first.
+                const int run = std::min(recognizer.runBefore(piece.begin, from), LongRunBlocks);
+                deeper.push_back({own - piece.blocks, own - piece.blocks + run, piece});
+            }
+        }
+        std::stable_sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) { return x.order > y.order; });
+        int tried = 0;
+        for (const auto& [start, order, piece] : deeper) {
+            if (tried >= breadth || recognizer.starved())
+                break;
+            ++tried;
+            const Node before = bestTo(piece.begin, depth + 1);
+            if (before.readable)
+                consider(before.score + start + piece.blocks, piece);
+        }
+        nodes[at] = node;
+        return node;
+    };
+
+    // First the likeliest reading alone, one start looked behind at each
+    // place: it is found in a few places per message, and stands if the
+    // wider search below is cut short among chance pieces.
+    const Node likeliest = bestTo(to, 0);
+    std::map<std::uint64_t, Node> likeliestNodes;
+    likeliestNodes.swap(nodes);
+    cutShort = false;
+    // The wider search costs about k/4 powers at every chance start it looks
+    // behind: under keys larger than the key generator makes, the likeliest
+    // reading has to do.
+    Node whole;
+    if (recognizer.blockBits() <= PowerBudget::SmallKeyBits) {
+        breadth = StartsLookedBehind;
+        whole = bestTo(to, 0);
+    }
+    if (likeliest.readable && (!whole.readable || likeliest.score > whole.score)) {
+        whole = likeliest;
+        nodes.swap(likeliestNodes);
+    }
+    Result result;
+    result.complete = !cutShort && !recognizer.starved();
+    if (!whole.readable)
+        return result;
+    result.score = whole.score;
+    std::vector<Piece> pieces;
+    for (std::uint64_t at = to; at != from; at = pieces.back().begin) {
+        const Node& node = nodes.at(at);
+        pieces.push_back(node.last);
+        if (node.head)
+            pieces.push_back(*node.head);
+    }
+    std::reverse(pieces.begin(), pieces.end());
+    result.pieces = std::move(pieces);
+    return result;
+}

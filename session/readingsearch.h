@@ -1,0 +1,100 @@
+// The best reading of a stretch of received bytes as a sequence of well-formed
+// line messages under the peer's key.
+//
+// Each message of a reading scores the evidence its blocks and marker show
+// (LineRecognizer::Piece::evidence), plus ContentBits when its line is text,
+// less CutPenaltyBits; the best total wins, the one with fewer messages on a
+// tie. Why these weights:
+//   - a wrong cut passes the recognizer's tests with odds about 2^-evidence;
+//   - a wrong cut decrypts to random bytes, which are text (UTF-8 without
+//     control bytes but tab and carriage return) with odds of about 3/8 a
+//     byte, so a text line earns a bit per byte, a conservative -log2(3/8);
+//   - every cut is a guess among the ~k/8 starts a block holds: 12 bits
+//     outweighs that many chances at k = 195 (log2(195/8 * 16) < 9) with room.
+// Two cases cannot be told apart by any weight, and the README proves them:
+// a message of 8j whole blocks joined behind another reads with it as one
+// well-formed message, and a long message reads as two where a block of it
+// decrypts to zeros and the marker. Binary lines meet them; text decides.
+#pragma once
+
+#include "session/linerecognizer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class ReadingSearch {
+public:
+    static constexpr int CutPenaltyBits = 12;
+    // What a cut where a read ended shows: the network ends a read at a given
+    // byte with odds of about 1/1448 when it cuts into segments, but at a
+    // message's end whenever the sender paused, so such a cut is most of the
+    // way to free.
+    static constexpr int ReadEndBits = 10;
+    // Evidence of a message that a wrong cut shows with odds below 2^-24: a
+    // message this clear ends the search for others, and one whose start
+    // shows this much lets the messages before it be told.
+    static constexpr int ClearBits = 24;
+    // Readings deeper than this many messages are not looked for: four of
+    // the longest line messages held, of the shortest (one block) at k = 60.
+    static constexpr int MaxDepth = 4000;
+    // Most places looked at in one search. Wrong starts chain back through a
+    // genuine message a few blocks at a time (each place offers ~k/8 starts a
+    // block, one in 64 passing), so the search is cut there: the messages of
+    // a reading are found first, best-shown first, and the chains of chance
+    // pieces behind them are what the cap cuts. 256 is 16 times the messages
+    // a buffer of MaxHeldBytes holds when they average 4 KiB.
+    static constexpr std::size_t MaxNodes = 512;
+    // How many starts found for one message are looked behind, best shown
+    // first; the rest are mostly chance (each passes with odds 2^-evidence).
+    static constexpr int StartsLookedBehind = 16;
+    // A run this long before a start is as good as any: a chance one of 16
+    // blocks has odds 2^-16.
+    static constexpr int LongRunBlocks = 16;
+    // How far behind the run of well-formed blocks a message may start: the
+    // run goes on past a message's start with odds 2^-blocks.
+    static constexpr int StartWindowBlocks = 16;
+
+    struct Result {
+        std::optional<std::vector<LineRecognizer::Piece>> pieces;
+        int score = 0;
+        // False when the search was cut short (power limit, depth): a reading
+        // found then may not be the best one.
+        bool complete = true;
+    };
+
+    // The best reading of [from, to), found from the end. `readEnds` are
+    // where reads ended: a message that starts at one costs no search.
+    Result best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
+                const std::deque<std::uint64_t>& readEnds = {});
+    // The well-formed messages that end at `end` and start at or after `from`
+    // that a reading considers: those that start where a read ended, and
+    // when [from, end) is itself a clearly started message, only it and the
+    // ones on whole blocks of the run (another cut would need the first
+    // message's blocks to pass under the second's alignment by chance);
+    // otherwise every start near where the run of blocks aligned on `end`
+    // breaks off, at about one power each. A message that starts at a read
+    // end does not spare the search: inside a text line, a block that starts
+    // on the low digits 111 of a byte reads as a message of its own.
+    std::vector<LineRecognizer::Piece> endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
+                                                const std::deque<std::uint64_t>& readEnds);
+    // What a message adds to a reading, content included.
+    int scoreOf(LineRecognizer& recognizer, const LineRecognizer::Piece& piece);
+    // How clearly a message shows where it starts: its marker and its text.
+    int startShown(LineRecognizer& recognizer, const LineRecognizer::Piece& piece)
+    {
+        return scoreOf(recognizer, piece) - piece.evidence() + CutPenaltyBits + piece.startEvidence();
+    }
+    // Bytes before `base` are gone; what was learnt of them is dropped.
+    void forgetBefore(std::uint64_t base);
+    void clear() { contents_.clear(); }
+
+private:
+    // What each message's line adds, by its stream offsets: a line is decoded
+    // once however often the bytes are looked at.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, int> contents_;
+};
