@@ -1,53 +1,67 @@
 // Velmora v2: a two-person chat over TCP/IP with keys made afresh for every
-// connection.
-#include "chatlook.h"
-#include "dialogs.h"
-#include "main.h"
-#include "net/ScktComp.h"
+// connection. The program entry of the window.
+#include "app/chatform.h"
+#include "app/chatlook.h"
+#include "app/dialogs.h"
+#include "link/chatlink.h"
+#include "link/unhandlederrorroute.h"
 #include "session/startoptions.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// The exit status of a start without a display, as of any other failed run.
+constexpr int ExitNoDisplay = 1;
+
+// Whether the window system Qt picks can open a window here. X11 and Wayland
+// need the address of a desktop session; any other platform named in
+// QT_QPA_PLATFORM (offscreen, minimal, a frame buffer) needs none. Without
+// this check Qt ends the program with an abort.
+bool displayAvailable()
+{
+    const QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (const QString& entry : platforms.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = entry.section(u':', 0, 0).trimmed();
+        if (!name.startsWith(QLatin1String("xcb")) && !name.startsWith(QLatin1String("wayland")))
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     // Help, version and usage errors are answered before the window system is
     // touched, so that they work without a display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const StartOptions options = StartOptions::parse(arguments, StartOptions::Front::Window);
+    const StartOptions options = StartOptions::parse(argc, argv, StartOptions::Front::Window);
     if (options.outcome != StartOptions::Outcome::Start)
         return options.report();
+    if (!displayAvailable()) {
+        std::fputs("velmora: Velmora v2 is a desktop program and needs a display; neither DISPLAY nor\n"
+                   "WAYLAND_DISPLAY is set. Start it from a desktop session, or under a virtual one:\n"
+                   "xvfb-run -a velmora. velmora-term is the same chat in a terminal.\n",
+                   stderr);
+        return ExitNoDisplay;
+    }
 
     QApplication application(argc, argv);
     setUpApplication();
 
     WidgetDialogs dialogs;
     TChatForm chatForm(dialogs);
-    chatForm.ServerSocket->SetPort(options.port);
-    chatForm.ClientSocket->SetPort(options.port);
+    chatForm.link().setPort(options.port);
     // Errors escaping a socket notification end up in the same error box as
     // those of commands and keys.
-    ScktComp::SetApplicationErrorHandler([&chatForm](const std::exception& error) { chatForm.ShowError(error); });
+    const UnhandledErrorRoute errors([&chatForm](const std::exception& error) { chatForm.ShowError(error); });
     chatForm.show();
 
     // The start the command line asks for runs once the window is up, as the
     // menu command would.
-    QTimer::singleShot(0, &chatForm, [&chatForm, &options] {
-        if (options.listen) {
-            chatForm.FileListenItem->trigger();
-        } else if (!options.host.isEmpty()) {
-            try {
-                chatForm.ConnectTo(options.host);
-            } catch (const std::exception& error) {
-                chatForm.ShowError(error);
-            }
-        }
-    });
-
-    const int exitCode = QApplication::exec();
-    ScktComp::SetApplicationErrorHandler(nullptr);
-    return exitCode;
+    QTimer::singleShot(0, &chatForm, [&chatForm, &options] { chatForm.start(options); });
+    return QApplication::exec();
 }

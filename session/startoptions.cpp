@@ -109,6 +109,14 @@ StartOptions StartOptions::parse(const QStringList& arguments, Front front)
     return options;
 }
 
+StartOptions StartOptions::parse(int argc, const char* const argv[], Front front)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return parse(arguments, front);
+}
+
 int StartOptions::report() const
 {
     const QByteArray bytes = text.toLocal8Bit();

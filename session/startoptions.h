@@ -18,6 +18,8 @@ public:
     // Reads `arguments`, the program's name first. Needs no application object,
     // so that help and version work without a display.
     static StartOptions parse(const QStringList& arguments, Front front);
+    // Reads the command line main() was given.
+    static StartOptions parse(int argc, const char* const argv[], Front front);
 
     // Prints the help text or version line on standard output, or the usage
     // error on standard error, and returns the exit status for it.

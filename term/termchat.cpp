@@ -1,94 +1,45 @@
 #include "term/termchat.h"
 
-#include <QIODevice>
+#include "link/chatlink.h"
+#include "session/peerkey.h"
 
-#include <sys/socket.h>
+#include <QIODevice>
+#include <QSocketNotifier>
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
-using ScktComp::TCustomWinSocket;
-
 TermChat::TermChat(const StartOptions& options, int inputFd, QIODevice& out, QIODevice& err, QObject* parent)
     : QObject(parent), options_(options), inputFd_(inputFd), out_(out), err_(err),
-      server_(new ScktComp::TServerSocket(this)), client_(new ScktComp::TClientSocket(this)),
-      input_(new QSocketNotifier(static_cast<qintptr>(inputFd), QSocketNotifier::Read, this)), session_(*this, *this)
+      // With --keep the program listens for the next peer as the window does;
+      // otherwise the end of the chat ends the run.
+      link_(new ChatLink(*this, options.keep ? ChatLink::AfterChat::ListenAgain : ChatLink::AfterChat::Stay, this)),
+      input_(new QSocketNotifier(static_cast<qintptr>(inputFd), QSocketNotifier::Read, this))
 {
     input_->setEnabled(false);
     connect(input_, &QSocketNotifier::activated, this, &TermChat::readInput);
-
-    server_->SetPort(options_.port);
-    server_->SetServerType(ScktComp::stNonBlocking);
-    client_->SetPort(options_.port);
-    client_->SetClientType(ScktComp::ctNonBlocking);
-    server_->OnAccept = [this](QObject*, TCustomWinSocket* socket) { peerArrived(socket, true); };
-    server_->OnClientDisconnect = [this](QObject*, TCustomWinSocket* socket) { peerLeft(socket); };
-    server_->OnClientRead = [this](QObject*, TCustomWinSocket* socket) { dataArrived(socket); };
-    server_->OnClientWrite = [this](QObject*, TCustomWinSocket*) { closeWhenDone(); };
-    server_->OnClientError = [this](QObject*, TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code) {
-        connectionError(socket, event, code);
-    };
-    client_->OnConnect = [this](QObject*, TCustomWinSocket* socket) { peerArrived(socket, false); };
-    client_->OnDisconnect = [this](QObject*, TCustomWinSocket* socket) { peerLeft(socket); };
-    client_->OnRead = [this](QObject*, TCustomWinSocket* socket) { dataArrived(socket); };
-    client_->OnWrite = [this](QObject*, TCustomWinSocket*) { closeWhenDone(); };
-    client_->OnError = [this](QObject*, TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code) {
-        connectionError(socket, event, code);
-    };
+    link_->setPort(options_.port);
 
     pump_.setInterval(LineGap);
     connect(&pump_, &QTimer::timeout, this, &TermChat::pumpTick);
     grace_.setSingleShot(true);
     grace_.setInterval(CloseGrace);
-    connect(&grace_, &QTimer::timeout, this, [this] {
-        if (peer_)
-            peer_->Close();
-    });
-    sessionWakeUp_.setSingleShot(true);
-    connect(&sessionWakeUp_, &QTimer::timeout, this, [this] {
-        if (finished_ || !peer_)
-            return;
-        // Bytes not told of yet are taken first: then they have not settled.
-        runReceiving([this] {
-            if (const std::string more = peer_->ReadAvailableText(); !more.empty())
-                session_.dataArrived(more);
-            else
-                session_.timePassed();
-        });
-    });
+    connect(&grace_, &QTimer::timeout, link_, &ChatLink::dropPeer);
 }
 
-TermChat::~TermChat()
-{
-    // Whatever is still open closes without any handler running.
-    server_->OnAccept = nullptr;
-    server_->OnClientDisconnect = nullptr;
-    server_->OnClientRead = nullptr;
-    server_->OnClientWrite = nullptr;
-    server_->OnClientError = nullptr;
-    client_->OnConnect = nullptr;
-    client_->OnDisconnect = nullptr;
-    client_->OnRead = nullptr;
-    client_->OnWrite = nullptr;
-    client_->OnError = nullptr;
-}
+TermChat::~TermChat() = default;
 
 void TermChat::start()
 {
     input_->setEnabled(true);
     try {
-        if (options_.listen) {
-            server_->SetActive(true);
-            setStatus(QStringLiteral("Listening..."));
-        } else {
-            client_->SetHost(options_.host.toStdString());
-            client_->SetActive(true);
-        }
+        link_->start(options_);
     } catch (const std::exception& error) {
         if (!options_.listen)
-            report(QStringLiteral("Error connecting to : ") + options_.host);
+            report(link_->attemptFailedText());
         report(QString::fromUtf8(error.what()));
         finish(ExitError);
     }
@@ -100,7 +51,7 @@ void TermChat::handleError(const std::exception& error)
     if (dynamic_cast<const ESessionError*>(&error) == nullptr) {
         report(message);
         finish(ExitError);
-    } else if (session_.awaitingKey()) {
+    } else if (link_->session().awaitingKey()) {
         // Without the peer's key the chat cannot go on.
         peerFailed(message);
     } else {
@@ -113,36 +64,65 @@ void TermChat::appendIncoming(const QString& line)
     out_.write(line.toUtf8() + '\n');
 }
 
-QString TermChat::inputText() const
-{
-    return queue_.empty() ? QString() : queue_.front();
-}
-
-void TermChat::clearInput()
-{
-    if (!queue_.empty())
-        queue_.pop_front();
-    if (!inputEnded_ && !finished_ && queue_.size() < MaxQueuedLines)
-        input_->setEnabled(true);
-}
-
 void TermChat::setStatus(const QString& text)
 {
     if (!text.isEmpty())
         report(text);
 }
 
-bool TermChat::sendMessage(bool, std::string_view message)
+void TermChat::showError(const std::exception& error)
 {
-    if (!peer_ || !peer_->Connected())
-        return false;
-    peer_->SendTextOnce(message);
-    return peer_ && peer_->Connected();
+    handleError(error);
 }
 
-std::size_t TermChat::queuedBytes(bool) const
+bool TermChat::connectionFailed(const ConnectionFailure& failure)
 {
-    return peer_ ? peer_->PendingSendBytes() : 0;
+    // Reported here, whatever the state; the connection layer raises nothing more.
+    if (finished_)
+        return true;
+    if (failure.kind == ConnectionFailure::Kind::Attempt) {
+        report(failure.notice + QStringLiteral(" (") + failure.reason + QStringLiteral(")"));
+        finish(ExitError);
+    } else if (failure.ofTheChat) {
+        peerFailed(QStringLiteral("Connection error: ") + failure.reason);
+    }
+    return true;
+}
+
+void TermChat::chatStarting(bool)
+{
+    peerError_.clear();
+    closing_ = false;
+    keysCrossed_ = false;
+}
+
+void TermChat::keyExchangeChanged(bool done)
+{
+    // The own key message has gone out: lines may follow once the peer's key is in.
+    if (done || finished_)
+        return;
+    pump_.start();
+    closeWhenDone();
+}
+
+void TermChat::chatEnded()
+{
+    if (finished_)
+        return;
+    pump_.stop();
+    grace_.stop();
+    const bool closedHere = std::exchange(closing_, false);
+    if (!closedHere && peerError_.isEmpty())
+        report(QStringLiteral("The peer closed the connection"));
+    // With --keep the link listens again and says so; the lines read meanwhile
+    // go to the next peer.
+    if (options_.keep && !(inputEnded_ && queue_.empty()))
+        return;
+    // Input that never reached the peer is a failure, not a clean end.
+    const bool linesLost = !queue_.empty();
+    if (linesLost)
+        report(QStringLiteral("%1 line(s) were not sent").arg(queue_.size()));
+    finish(peerError_.isEmpty() && !linesLost && !lineRefused_ ? ExitDone : ExitError);
 }
 
 // One read per notification never blocks, on a pipe as on a terminal; the
@@ -175,11 +155,19 @@ void TermChat::readInput()
     }
 }
 
+void TermChat::takeLine()
+{
+    if (!queue_.empty())
+        queue_.pop_front();
+    if (!inputEnded_ && !finished_ && queue_.size() < MaxQueuedLines)
+        input_->setEnabled(true);
+}
+
 void TermChat::pumpTick()
 {
-    if (finished_ || closing_ || !peer_ || !peer_->Connected())
+    if (finished_ || closing_ || !link_->peerConnected())
         return;
-    if (session_.awaitingKey()) {
+    if (link_->session().awaitingKey()) {
         keysCrossed_ = false;
         return;
     }
@@ -193,137 +181,41 @@ void TermChat::pumpTick()
     }
     // A peer slow to read gets the next line once the last has gone out, so
     // the session's limit on unread bytes is never what stops a piped line.
-    if (peer_->PendingSendBytes() > 0)
+    if (link_->pendingBytes() > 0)
         return;
     try {
-        session_.enterPressed();
+        if (link_->sendLine(queue_.front()))
+            takeLine();
     } catch (const std::exception& error) {
         // The line cannot go out (too long for any peer): said once, and the
         // lines behind it go on; the run ends with the error status.
         report(QString::fromUtf8(error.what()));
         lineRefused_ = true;
-        clearInput();
+        takeLine();
     }
 }
 
 // Once input has ended and every line has gone out to a peer, this side ends
 // its output and waits for the peer to close, so that nothing in flight is
-// lost. Without a peer yet, it waits for one: the run always makes its connection.
+// lost. Without a peer yet, it waits for one: the run always makes its
+// connection. The pump comes back here every tick until the last bytes have gone.
 void TermChat::closeWhenDone()
 {
     if (finished_ || closing_ || !inputEnded_)
         return;
-    if (!peer_ || !peer_->Connected() || !queue_.empty() || peer_->PendingSendBytes() > 0)
+    if (!link_->peerConnected() || !queue_.empty() || link_->pendingBytes() > 0)
         return;
     closing_ = true;
-    ::shutdown(peer_->SocketHandle(), SHUT_WR);
+    link_->endOutput();
     grace_.start();
-}
-
-void TermChat::peerArrived(TCustomWinSocket* socket, bool accepted)
-{
-    if (finished_)
-        return;
-    // One peer at a time, as in the window.
-    if (peer_ && peer_->Connected()) {
-        socket->Close();
-        return;
-    }
-    peer_ = socket;
-    peerError_.clear();
-    closing_ = false;
-    keysCrossed_ = false;
-    try {
-        if (accepted)
-            session_.connectionAccepted(QString::fromStdString(socket->PeerAddress()));
-        else
-            session_.connectionMade(QString::fromStdString(socket->PeerHostName()));
-    } catch (const std::exception& error) {
-        peerFailed(QString::fromUtf8(error.what()));
-        return;
-    }
-    pump_.start();
-    closeWhenDone();
-}
-
-void TermChat::peerLeft(TCustomWinSocket* socket)
-{
-    if (finished_ || !peer_ || socket != peer_)
-        return;
-    try {
-        session_.connectionClosed();
-    } catch (const std::exception& error) {
-        report(QString::fromUtf8(error.what()));
-    }
-    peer_ = nullptr;
-    pump_.stop();
-    grace_.stop();
-    sessionWakeUp_.stop();
-    const bool closedHere = std::exchange(closing_, false);
-    if (!closedHere && peerError_.isEmpty())
-        report(QStringLiteral("The peer closed the connection"));
-    if (options_.keep && !(inputEnded_ && queue_.empty())) {
-        setStatus(QStringLiteral("Listening..."));
-        return;
-    }
-    // Input that never reached the peer is a failure, not a clean end.
-    const bool linesLost = !queue_.empty();
-    if (linesLost)
-        report(QStringLiteral("%1 line(s) were not sent").arg(queue_.size()));
-    finish(peerError_.isEmpty() && !linesLost && !lineRefused_ ? ExitDone : ExitError);
-}
-
-void TermChat::dataArrived(TCustomWinSocket* socket)
-{
-    if (finished_ || socket != peer_) {
-        (void)socket->ReadAvailableText();
-        return;
-    }
-    runReceiving([this, socket] { session_.dataArrived(socket->ReadAvailableText()); });
-}
-
-void TermChat::runReceiving(const std::function<void()>& step)
-{
-    try {
-        step();
-    } catch (const ESessionError& error) {
-        handleError(error);
-    } catch (const std::exception& error) {
-        peerFailed(QString::fromUtf8(error.what()));
-    }
-}
-
-void TermChat::wakeSessionIn(std::optional<std::chrono::milliseconds> delay)
-{
-    if (delay)
-        sessionWakeUp_.start(*delay);
-    else
-        sessionWakeUp_.stop();
-}
-
-void TermChat::connectionError(TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code)
-{
-    const QString reason = QString::fromLocal8Bit(std::strerror(code));
-    // Reported here; the connection layer raises nothing more.
-    code = 0;
-    if (finished_)
-        return;
-    if (event == ScktComp::eeConnect) {
-        report(QStringLiteral("Error connecting to : ") + options_.host + QStringLiteral(" (") + reason
-               + QStringLiteral(")"));
-        finish(ExitError);
-        return;
-    }
-    if (socket == peer_)
-        peerFailed(QStringLiteral("Connection error: ") + reason);
 }
 
 void TermChat::peerFailed(const QString& message)
 {
     report(message);
     peerError_ = message;
-    if (peer_ && peer_->Connected())
-        peer_->Close();
+    if (link_->peerConnected())
+        link_->dropPeer();
     else if (!options_.keep)
         finish(ExitError);
 }
@@ -342,9 +234,7 @@ void TermChat::finish(int exitCode)
     input_->setEnabled(false);
     pump_.stop();
     grace_.stop();
-    sessionWakeUp_.stop();
-    // Handlers see finished_ and do nothing while the sockets close.
-    server_->SetActive(false);
-    client_->SetActive(false);
+    // Nothing of the connections reaches this object once it has finished.
+    link_->shutDown();
     emit finished(exitCode);
 }

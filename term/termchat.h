@@ -1,33 +1,28 @@
 // The chat in a terminal: lines from an input descriptor go to the peer, the
 // peer's lines go to an output device, status and errors to an error device.
+// The connections are its ChatLink's (link/chatlink.h).
 #pragma once
 
-#include "net/ScktComp.h"
-#include "session/chatoutlet.h"
-#include "session/chatsession.h"
-#include "session/chatview.h"
+#include "link/chatfront.h"
 #include "session/startoptions.h"
 
 #include <QObject>
-#include <QPointer>
-#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
-#include <functional>
-#include <optional>
-
 #include <chrono>
+#include <cstddef>
 #include <deque>
+#include <exception>
 #include <string>
 
+class ChatLink;
 class QIODevice;
+class QSocketNotifier;
 
-class TermChat : public QObject, private ChatView, private ChatOutlet {
+class TermChat : public QObject, private ChatFront {
     Q_OBJECT
 public:
-    static constexpr int ExitDone = 0;
-    static constexpr int ExitError = 1;
     // Line messages go out one per tick of this period, the first one tick
     // after the keys have crossed. A peer that takes every read as one message
     // (as the wire format says) would see two lines sent back to back, or the
@@ -38,6 +33,9 @@ public:
     static constexpr std::size_t MaxQueuedLines = 1000;
     // How long the peer may take to close after this side has ended its output.
     static constexpr std::chrono::seconds CloseGrace{5};
+    // Exit statuses of the run.
+    static constexpr int ExitDone = 0;
+    static constexpr int ExitError = 1;
 
     // Reads lines from `inputFd` (not taken over), writes the peer's lines to
     // `out` and status and errors to `err`.
@@ -60,27 +58,25 @@ signals:
     void finished(int exitCode);
 
 private:
-    // ChatView: the session's lines and status.
-    void appendSent(const QString&) override {}
+    // ChatFront, in the order of a chat. Each peer starts with a clean slate.
+    void chatStarting(bool accepted) override;
+    // Sending starts once the own key message has gone out.
+    void keyExchangeChanged(bool done) override;
+    // The peer's lines go to the output device.
     void appendIncoming(const QString& line) override;
-    QString inputText() const override;
-    void clearInput() override;
+    // The run ends, or with --keep the link listens for the next peer.
+    void chatEnded() override;
+    // Status lines and errors go to the error device.
     void setStatus(const QString& text) override;
-    void wakeSessionIn(std::optional<std::chrono::milliseconds> delay) override;
-    // ChatOutlet: the one peer, in either role.
-    bool sendMessage(bool serverRole, std::string_view message) override;
-    std::size_t queuedBytes(bool serverRole) const override;
+    void showError(const std::exception& error) override;
+    // A failed attempt ends the run; an error of the chat's connection ends the chat.
+    bool connectionFailed(const ConnectionFailure& failure) override;
 
     void readInput();
+    // The first line read has gone to the peer, or was refused: the next one is due.
+    void takeLine();
     void pumpTick();
     void closeWhenDone();
-    void peerArrived(ScktComp::TCustomWinSocket* socket, bool accepted);
-    void peerLeft(ScktComp::TCustomWinSocket* socket);
-    void dataArrived(ScktComp::TCustomWinSocket* socket);
-    // Runs one step of the session on received data; a refused message is
-    // reported, any other error ends the chat with this peer.
-    void runReceiving(const std::function<void()>& step);
-    void connectionError(ScktComp::TCustomWinSocket* socket, ScktComp::TErrorEvent event, int& code);
     // An error that ends the chat with this peer: the next one with --keep, else the run.
     void peerFailed(const QString& message);
     void report(const QString& text);
@@ -90,16 +86,12 @@ private:
     const int inputFd_;
     QIODevice& out_;
     QIODevice& err_;
-    ScktComp::TServerSocket* server_;
-    ScktComp::TClientSocket* client_;
-    QSocketNotifier* input_;
-    ChatSession session_;
-    QPointer<ScktComp::TCustomWinSocket> peer_;
+    ChatLink* const link_;
+    QSocketNotifier* const input_;
     std::deque<QString> queue_;
     std::string partialLine_;
     QTimer pump_;
     QTimer grace_;
-    QTimer sessionWakeUp_;
     // The pump has seen the keys crossed with the current peer.
     bool keysCrossed_ = false;
     bool inputEnded_ = false;

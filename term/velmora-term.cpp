@@ -1,7 +1,7 @@
 // velmora-term: Velmora v2 in a terminal. Standard input goes to the peer line
 // by line, the peer's lines come out on standard output, and everything else
 // goes to standard error.
-#include "net/ScktComp.h"
+#include "link/unhandlederrorroute.h"
 #include "session/startoptions.h"
 #include "term/termchat.h"
 
@@ -12,10 +12,7 @@
 
 int main(int argc, char* argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const StartOptions options = StartOptions::parse(arguments, StartOptions::Front::Terminal);
+    const StartOptions options = StartOptions::parse(argc, argv, StartOptions::Front::Terminal);
     if (options.outcome != StartOptions::Outcome::Start)
         return options.report();
 
@@ -26,13 +23,10 @@ int main(int argc, char* argv[])
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     TermChat chat(options, STDIN_FILENO, out, err);
-    ScktComp::SetApplicationErrorHandler([&chat](const std::exception& error) { chat.handleError(error); });
+    const UnhandledErrorRoute errors([&chat](const std::exception& error) { chat.handleError(error); });
     QObject::connect(
         &chat, &TermChat::finished, &application, [](int exitCode) { QCoreApplication::exit(exitCode); },
         Qt::QueuedConnection);
     chat.start();
-
-    const int exitCode = QCoreApplication::exec();
-    ScktComp::SetApplicationErrorHandler(nullptr);
-    return exitCode;
+    return QCoreApplication::exec();
 }

@@ -5,7 +5,7 @@
 #include "app/aboutbox.h"
 #include "app/addressprompt.h"
 #include "app/chatlook.h"
-#include "app/main.h"
+#include "app/chatform.h"
 #include "tests/support/propertyseed.h"
 
 #include <QAccessible>

@@ -3,7 +3,7 @@
 #include "tests/support/apptestsupport.h"
 #include "tests/support/propertyseed.h"
 
-#include "app/main.h"
+#include "app/chatform.h"
 #include "session/chatsession.h"
 
 #include <QAction>
@@ -127,9 +127,9 @@ TEST_P(WindowsThroughRelay, EveryLineArrivesAsTyped)
     FakeDialogs dialogs;
     TChatForm listening{dialogs}, connecting{dialogs};
     const int port = freePort();
-    listening.ServerSocket->SetPort(port);
+    listening.link().serverSocket()->SetPort(port);
     RechunkRelay relay(GetParam(), static_cast<std::uint16_t>(port), random());
-    connecting.ClientSocket->SetPort(relay.port());
+    connecting.link().clientSocket()->SetPort(relay.port());
     listening.FileListenItem->trigger();
     connecting.ConnectTo(QStringLiteral("127.0.0.1"));
     ASSERT_TRUE(waitUntil([&] { return !listening.session().awaitingKey() && !connecting.session().awaitingKey()

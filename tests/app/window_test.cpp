@@ -3,7 +3,8 @@
 #include "tests/support/apptestsupport.h"
 
 #include "app/aboutbox.h"
-#include "app/main.h"
+#include "app/chatform.h"
+#include "session/startoptions.h"
 
 #include <QAction>
 #include <QFrame>
@@ -39,12 +40,12 @@ class ChatWindow : public testing::Test {
 protected:
     void SetUp() override
     {
-        form.ServerSocket->SetPort(freePort());
+        form.link().serverSocket()->SetPort(freePort());
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
     }
     void TearDown() override { ScktComp::SetApplicationErrorHandler(nullptr); }
 
-    bool listening() const { return form.ServerSocket->Active(); }
+    bool listening() const { return form.link().serverSocket()->Active(); }
     bool checked() const { return form.FileListenItem->isChecked(); }
 
     FakeDialogs dialogs;
@@ -55,11 +56,12 @@ protected:
 
 TEST_F(ChatWindow, ComponentsCarryTheirNames)
 {
+    // The sockets belong to the window's link, a child of the window.
     const QList<QObject*> components = {form.MainMenu1, form.File1, form.Exit1, form.FileConnectItem,
                                         form.FileListenItem, form.StatusBar1, form.Bevel1, form.Panel1,
                                         form.Memo1, form.Memo2, form.N1, form.SpeedButton1,
-                                        form.Disconnect1, form.ServerSocket, form.ClientSocket, form.Panel2,
-                                        form.Edit1, form.GIFImage1, form.Image1, form.Help1, form.About1};
+                                        form.Disconnect1, form.link().serverSocket(), form.link().clientSocket(),
+                                        form.Panel2, form.Edit1, form.GIFImage1, form.Image1, form.Help1, form.About1};
     const QStringList names = {"MainMenu1", "File1", "Exit1", "FileConnectItem", "FileListenItem", "StatusBar1",
                                "Bevel1", "Panel1", "Memo1", "Memo2", "N1", "SpeedButton1", "Disconnect1",
                                "ServerSocket", "ClientSocket", "Panel2", "Edit1", "GIFImage1", "Image1", "Help1",
@@ -86,11 +88,11 @@ TEST_F(ChatWindow, CaptionsMenuAndSocketSettings)
     EXPECT_FALSE(form.FileListenItem->isChecked());
     EXPECT_EQ(form.SpeedButton1->text(), "Connect!");
 
-    EXPECT_EQ(form.ClientSocket->Port(), TChatForm::DefaultPort);
-    EXPECT_EQ(form.ClientSocket->ClientType(), ScktComp::ctNonBlocking);
-    EXPECT_EQ(form.ServerSocket->ServerType(), ScktComp::stNonBlocking);
-    EXPECT_FALSE(form.ServerSocket->Active());
-    EXPECT_FALSE(form.ClientSocket->Active());
+    EXPECT_EQ(form.link().clientSocket()->Port(), StartOptions::DefaultPort);
+    EXPECT_EQ(form.link().clientSocket()->ClientType(), ScktComp::ctNonBlocking);
+    EXPECT_EQ(form.link().serverSocket()->ServerType(), ScktComp::stNonBlocking);
+    EXPECT_FALSE(form.link().serverSocket()->Active());
+    EXPECT_FALSE(form.link().clientSocket()->Active());
     EXPECT_EQ(form.status(), "");
     EXPECT_FALSE(form.aboutBox().isVisible());
 }
@@ -152,8 +154,9 @@ TEST_F(ChatWindow, ResizingChangesOnlyTheIncomingPaneAndNeverTheWidth)
     const int fullIncoming = form.Memo2->height();
     const QRect memo1 = form.Memo1->geometry();
 
+    // Each resize is done once the incoming pane has followed it.
     form.resize(600, fullHeight - 50);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != fullIncoming; }));
     EXPECT_EQ(form.width(), 427);
     EXPECT_EQ(form.height(), fullHeight - 50);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
@@ -161,13 +164,13 @@ TEST_F(ChatWindow, ResizingChangesOnlyTheIncomingPaneAndNeverTheWidth)
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
 
     form.resize(427, 100);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != fullIncoming - 50; }));
     EXPECT_EQ(form.height(), 100);
     EXPECT_EQ(form.Memo2->height(), 0);
     EXPECT_EQ(form.Memo1->geometry(), memo1);
 
     form.resize(427, fullHeight + 200);
-    settle(std::chrono::milliseconds(50));
+    ASSERT_TRUE(waitUntil([&] { return form.Memo2->height() != 0; }));
     EXPECT_EQ(form.height(), fullHeight);
     EXPECT_EQ(form.Memo2->height(), fullIncoming);
     EXPECT_EQ(form.Edit1->width(), form.Memo1->width());
@@ -210,7 +213,7 @@ TEST_F(ChatWindow, ListeningOnATakenPortShowsTheBindErrorUnchanged)
     ASSERT_EQ(::listen(taken, 1), 0);
     socklen_t length = sizeof address;
     ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
-    form.ServerSocket->SetPort(ntohs(address.sin_port));
+    form.link().serverSocket()->SetPort(ntohs(address.sin_port));
 
     form.FileListenItem->trigger();
     ::close(taken);
@@ -236,7 +239,7 @@ TEST_F(ChatWindow, StatusFollowsTheListenerThroughAnError)
     ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 24"));
     EXPECT_EQ(form.status(), "Listening...") << "still listening";
 
-    form.ServerSocket->SetActive(false);
+    form.link().serverSocket()->SetActive(false);
     ScktComp::HandleApplicationError(ScktComp::ESocketError("Asynchronous socket error 22"));
     EXPECT_EQ(form.status(), "");
     EXPECT_EQ(dialogs.errors, QStringList({"Asynchronous socket error 24.", "Asynchronous socket error 22."}));
@@ -245,7 +248,7 @@ TEST_F(ChatWindow, StatusFollowsTheListenerThroughAnError)
 TEST_F(ChatWindow, PromptCancelledChangesNothing)
 {
     dialogs.answers = {QString("127.0.0.1"), std::nullopt, std::nullopt};
-    form.ClientSocket->SetPort(freePort());
+    form.link().clientSocket()->SetPort(freePort());
     form.FileConnectItem->trigger();
     EXPECT_EQ(form.lastAddress(), "127.0.0.1");
     // The attempt to a port nobody listens on fails in the incoming pane.
@@ -262,15 +265,20 @@ TEST_F(ChatWindow, PromptCancelledChangesNothing)
 TEST_F(ChatWindow, PromptConfirmedEmptyStartsNothing)
 {
     dialogs.answers = {QString("127.0.0.1"), QString(""), std::nullopt};
-    form.ClientSocket->SetPort(freePort());
+    form.link().clientSocket()->SetPort(freePort());
     form.SpeedButton1->click();
     ASSERT_TRUE(waitUntil([&] { return !form.Memo2->toPlainText().isEmpty(); }));
     form.Memo2->clear();
+    // An attempt begins with the host lookup, inside the command.
+    int lookups = 0;
+    form.link().clientSocket()->OnLookup = [&lookups](QObject*, ScktComp::TCustomWinSocket*) { ++lookups; };
     form.FileConnectItem->trigger();
+    form.link().clientSocket()->OnLookup = nullptr;
     EXPECT_EQ(form.lastAddress(), "");
-    settle();
+    EXPECT_EQ(lookups, 0);
+    drainEvents();
     EXPECT_EQ(form.Memo2->toPlainText(), "");
-    EXPECT_FALSE(form.ClientSocket->Active());
+    EXPECT_FALSE(form.link().clientSocket()->Active());
     form.FileConnectItem->trigger();
     EXPECT_EQ(dialogs.promptInitialTexts.value(2), "");
 }
@@ -279,15 +287,16 @@ TEST_F(ChatWindow, RefusedConnectionIsReportedInThePaneOnly)
 {
     form.FileListenItem->trigger();
     dialogs.answers = {QString("127.0.0.1")};
-    form.ClientSocket->SetPort(freePort());
+    form.link().clientSocket()->SetPort(freePort());
     form.FileConnectItem->trigger();
     ASSERT_TRUE(waitUntil([&] { return !form.Memo2->toPlainText().isEmpty(); }));
-    settle();
+    // No second line and no error box may follow.
+    drainEvents();
     EXPECT_EQ(form.Memo2->toPlainText(), "Error connecting to : 127.0.0.1");
     EXPECT_TRUE(dialogs.errors.isEmpty());
     EXPECT_TRUE(checked());
     EXPECT_EQ(form.status(), "Listening...");
-    EXPECT_FALSE(form.ClientSocket->Active());
+    EXPECT_FALSE(form.link().clientSocket()->Active());
 }
 
 TEST_F(ChatWindow, AboutCommandShowsTheAboutBox)

@@ -1,7 +1,9 @@
 #include "tests/support/apptestsupport.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -30,6 +32,17 @@ std::optional<QString> FakeDialogs::promptText(QWidget*, const QString& caption,
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
     return nettest::waitFor(done, static_cast<int>(timeout.count()));
+}
+
+void drainEvents()
+{
+    for (int round = 0; round < 2; ++round) {
+        bool through = false;
+        const QObject marker;
+        QTimer::singleShot(0, &marker, [&through] { through = true; });
+        waitUntil([&through] { return through; });
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void settle(std::chrono::milliseconds period)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/dialogs.h"
+#include "link/chatlink.h"
 #include "tests/support/netsupport.h"
 #include "tests/support/recordingview.h"
 
@@ -43,7 +44,13 @@ public:
 
 // Processes events until `done` holds or `timeout` has passed; returns `done()`.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(60));
-// Processes events for `period`, for checks that something does NOT happen.
+// Runs the event loop until two markers posted one after the other have come
+// back through it, then deletes what waits for deletion: every notification
+// that was pending when it was called has been processed. For checks that
+// something did NOT follow from what the test has already seen happen.
+void drainEvents();
+// Processes events for a fixed `period`. A timed guess: new tests wait for a
+// condition, or for drainEvents(), instead.
 void settle(std::chrono::milliseconds period = std::chrono::milliseconds(200));
 
 // A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.

@@ -29,15 +29,18 @@
 namespace nettest {
 
 // Runs the event loop until `done` holds or `timeoutMs` has passed; the result of `done`.
+// Events are processed before the deadline is looked at, every time: a test
+// that was descheduled past its deadline still gets the events that arrived
+// meanwhile, and its answer.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000)
 {
     QDeadlineTimer deadline(timeoutMs);
     QTimer tick;
     tick.start(5);
     while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
         if (deadline.hasExpired())
             return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     }
     return true;
 }

@@ -5,7 +5,8 @@
 #include "tests/support/propertyseed.h"
 #include "tests/support/netsupport.h"
 
-#include "app/main.h"
+#include "app/chatform.h"
+#include "link/chatlink.h"
 #include "session/chatsession.h"
 #include "term/termchat.h"
 
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -59,8 +61,8 @@ protected:
         input = Fd(ends[0]);
         typing = Fd(ends[1]);
         port = freePort();
-        form.ServerSocket->SetPort(termListens ? freePort() : port);
-        form.ClientSocket->SetPort(port);
+        form.link().serverSocket()->SetPort(termListens ? freePort() : port);
+        form.link().clientSocket()->SetPort(port);
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
         out.open(QIODevice::ReadWrite);
         err.open(QIODevice::ReadWrite);
@@ -188,10 +190,12 @@ INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
 // A program of the build, started with its standard streams on pipes.
 class Program {
 public:
-    Program(const char* path, const QStringList& arguments)
+    Program(const char* path, const QStringList& arguments,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         process_.setProgram(QString::fromLocal8Bit(path));
         process_.setArguments(arguments);
+        process_.setProcessEnvironment(environment);
         process_.start();
         process_.waitForStarted();
     }
@@ -327,6 +331,35 @@ TEST(TermProcesses, ErrorsEndWithStatusOne)
     EXPECT_EQ(client.waitExit(), 1);
     EXPECT_TRUE(client.err().contains("The peer's key message is malformed")) << client.err().toStdString();
     EXPECT_TRUE(client.out().isEmpty());
+
+    // The same, with the peer gone right after it: the key is taken in as the
+    // connection ends, and is as malformed then.
+    Program hasty(VELMORA_TERM, {"--connect", "127.0.0.1", "--port", QString::number(taken.port())});
+    RawEnd leaving = taken.accept();
+    ASSERT_TRUE(leaving.valid());
+    ASSERT_TRUE(waitUntil([&] { return leaving.pump() && leaving.received().find("::") != std::string::npos; }));
+    leaving.send("12345");
+    leaving = RawEnd();
+    EXPECT_EQ(hasty.waitExit(), 1) << hasty.err().toStdString();
+    EXPECT_TRUE(hasty.err().contains("The peer's key message is malformed")) << hasty.err().toStdString();
+}
+
+// Without a display the window says what it needs and ends with status 1,
+// where Qt would abort; help and version need no display.
+TEST(WindowOptions, WithoutADisplayTheWindowSaysSoAndEndsWithStatusOne)
+{
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        noDisplay.remove(QString::fromLatin1(name));
+    Program window(VELMORA_WINDOW, {"--listen", "--port", QString::number(freePort())}, noDisplay);
+    window.endInput();
+    EXPECT_EQ(window.waitExit(), 1) << window.err().toStdString();
+    EXPECT_TRUE(window.err().contains("needs a display")) << window.err().toStdString();
+    EXPECT_TRUE(window.out().isEmpty());
+
+    Program help(VELMORA_WINDOW, {"--help"}, noDisplay);
+    EXPECT_EQ(help.waitExit(), 0) << help.err().toStdString();
+    EXPECT_TRUE(help.out().contains("Usage: velmora")) << help.out().toStdString();
 }
 
 TEST(WindowOptions, ListenAndConnectAtStart)

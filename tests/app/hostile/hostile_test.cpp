@@ -6,7 +6,7 @@
 
 #include "app/chatlook.h"
 #include "session/chatsession.h"
-#include "app/main.h"
+#include "app/chatform.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
 #include "net/ScktComp.h"
@@ -67,8 +67,8 @@ protected:
     void SetUp() override
     {
         port = freePort();
-        form.ServerSocket->SetPort(port);
-        form.ClientSocket->SetPort(freePort());
+        form.link().serverSocket()->SetPort(port);
+        form.link().clientSocket()->SetPort(freePort());
         ScktComp::SetApplicationErrorHandler([this](const std::exception& error) { form.ShowError(error); });
         form.show();
         form.FileListenItem->trigger();
@@ -79,7 +79,7 @@ protected:
     {
         ScktComp::SetApplicationErrorHandler(nullptr);
         // Nothing the peer did may have left the window unable to listen.
-        EXPECT_TRUE(form.ServerSocket->Active());
+        EXPECT_TRUE(form.link().serverSocket()->Active());
     }
 
     // Connects a raw peer and waits for the window's key message; the window
@@ -112,7 +112,7 @@ protected:
     void Hangup(RawEnd& peer)
     {
         peer = RawEnd();
-        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }))
+        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }))
             << "status: " << form.status().toStdString();
     }
 
@@ -122,8 +122,8 @@ protected:
         const qsizetype errorsBefore = dialogs.errors.size();
         FakeDialogs goodDialogs;
         TChatForm good{goodDialogs};
-        good.ClientSocket->SetPort(port);
-        good.ServerSocket->SetPort(freePort());
+        good.link().clientSocket()->SetPort(port);
+        good.link().serverSocket()->SetPort(freePort());
         good.show();
         goodDialogs.answers.push_back(QStringLiteral("127.0.0.1"));
         good.FileConnectItem->trigger();
@@ -144,7 +144,7 @@ protected:
         EXPECT_TRUE(goodDialogs.errors.isEmpty()) << goodDialogs.errors.join('\n').toStdString();
 
         good.Disconnect1->trigger();
-        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }));
+        ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }));
     }
 
     int port = 0;
@@ -327,9 +327,9 @@ TEST_F(HostilePeer, ConnectionStormThenAGoodPeerChats)
     }
     // Whatever the storm left behind drains; then the window listens again.
     settle(1000ms);
-    ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }, 20s))
-        << "status: " << form.status().toStdString() << ", listening: " << form.ServerSocket->Active()
-        << ", connections: " << form.ServerSocket->Socket()->ActiveConnections() << ", errors: "
+    ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }, 20s))
+        << "status: " << form.status().toStdString() << ", listening: " << form.link().serverSocket()->Active()
+        << ", connections: " << form.link().serverSocket()->Socket()->ActiveConnections() << ", errors: "
         << dialogs.errors.join(" | ").toStdString();
     for (const QString& e : dialogs.errors)
         EXPECT_TRUE(e.startsWith(MalformedKey) || e.startsWith("Windows socket error")
@@ -349,9 +349,9 @@ TEST_F(HostilePeer, ResetByThePeerLeavesTheWindowListening)
         ASSERT_TRUE(waitUntil([&] { return form.status() == "Connected to: 127.0.0.1"; }));
         settle(300ms); // the key message lands, unread, in the peer's buffer
     }
-    EXPECT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.ServerSocket->Active(); }, 15s))
+    EXPECT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }, 15s))
         << "status: " << form.status().toStdString()
-        << ", connections: " << form.ServerSocket->Socket()->ActiveConnections() << ", errors: "
+        << ", connections: " << form.link().serverSocket()->Socket()->ActiveConnections() << ", errors: "
         << dialogs.errors.join(" | ").toStdString();
     for (const QString& e : dialogs.errors)
         EXPECT_TRUE(e.startsWith("Windows socket error") || e.startsWith("Asynchronous socket error"))
@@ -403,7 +403,7 @@ TEST_F(HostilePeer, AScannerResettingItsConnectionsOpensNoBox)
 {
     constexpr int Scans = 61; // the last one waits for the key too
     const auto idle = [&] {
-        return form.status() == "Listening..." && form.ServerSocket->Socket()->ActiveConnections() == 0;
+        return form.status() == "Listening..." && form.link().serverSocket()->Socket()->ActiveConnections() == 0;
     };
     for (int i = 0; i < Scans; ++i) {
         // Every sixth probe waits for the window's key message before its reset.
@@ -438,8 +438,8 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
     // soon takes what the peer does not read.
     RawEnd peer = ConnectPeer(4096);
     const int sendBuffer = 4096;
-    ::setsockopt(form.ServerSocket->Socket()->ConnectionAt(0)->SocketHandle(), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
-                 sizeof sendBuffer);
+    ::setsockopt(form.link().serverSocket()->Socket()->ConnectionAt(0)->SocketHandle(), SOL_SOCKET, SO_SNDBUF,
+                 &sendBuffer, sizeof sendBuffer);
     peer.send(std::string(PeerDecrypt) + "::" + PeerModulus);
     ASSERT_TRUE(waitUntil([&] { return !form.session().awaitingKey(); }));
     const auto type = [&](const QString& line) {
@@ -479,7 +479,7 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
     }
 
     // The peer stops reading: lines queue up to the cap, then are refused.
-    ScktComp::TCustomWinSocket* connection = form.ServerSocket->Socket()->ConnectionAt(0);
+    ScktComp::TCustomWinSocket* connection = form.link().serverSocket()->Socket()->ConnectionAt(0);
     const QString line(15000, u'q');
     const qsizetype errorsBefore = dialogs.errors.size();
     int sent = 0;

@@ -1,9 +1,9 @@
 // The window's controls: how they are made, named, described for screen
-// readers and laid out. The rest of TChatForm, its commands and socket
-// events, is in main.cpp.
-#include "main.h"
+// readers and laid out. The rest of TChatForm, its commands and what it shows
+// of the chat, is in chatform.cpp.
+#include "app/chatform.h"
 
-#include "chatlook.h"
+#include "app/chatlook.h"
 
 #include <QAction>
 #include <QFrame>
