@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -62,9 +63,17 @@ KeyCutter::Decision KeyCutter::decide(std::string_view bytes, std::uint64_t base
     if (digitsEnd == bytes.size())
         return parses(digitsEnd) ? take(digitsEnd) : refuse(bytes);
 
-    std::optional<std::size_t> best;
-    int bestScore = 0;
+    // The cuts whose key parses, longest first, each with its reading under
+    // the key it gives. A wrong cut's key reads the rest as chains of chance
+    // messages, which can cost the whole credit, so the cuts share the powers
+    // in turns: the right one finishes after a few times its own cost.
     const std::size_t lowestCut = std::max(digitsBegin, digitsEnd - std::min(digitsEnd, MaxDigitsJoined));
+    struct Look {
+        std::size_t at = 0;
+        bool done = false;
+        std::optional<int> score;  // of a reading found, when done
+    };
+    std::vector<Look> looks;
     for (std::size_t at = digitsEnd; at > lowestCut; --at) {
         Candidate& candidate = candidates_[at];
         if (!candidate.recognizer) {
@@ -78,26 +87,51 @@ KeyCutter::Decision KeyCutter::decide(std::string_view bytes, std::uint64_t base
             candidate.recognizer = std::make_unique<LineRecognizer>(parsed->exponent.get(), parsed->modulus.get());
             candidate.search = std::make_unique<ReadingSearch>();
         }
-        LineRecognizer& recognizer = *candidate.recognizer;
-        recognizer.setBytes(bytes, base);
-        budget.open(recognizer);
-        const ReadingSearch::Result reading = candidate.search->best(recognizer, base + at, base + bytes.size(), readEnds);
-        if (budget.close(recognizer)) {
-            if (!lastChance)
-                return {};
-            continue;
-        }
-        if (!reading.pieces)
-            continue;
-        // A first line that starts clearly settles it: the other cuts would
-        // each cost a reading of the rest under another key.
-        if (candidate.search->startShown(recognizer, reading.pieces->front()) >= ReadingSearch::ClearBits)
-            return take(at);
-        if (!best || reading.score > bestScore) {
-            best = at;
-            bestScore = reading.score;
+        looks.push_back({at, false, std::nullopt});
+    }
+    for (bool progress = true; progress;) {
+        progress = false;
+        const auto open = std::count_if(looks.begin(), looks.end(), [](const Look& look) { return !look.done; });
+        for (Look& look : looks) {
+            if (look.done)
+                continue;
+            Candidate& candidate = candidates_[look.at];
+            LineRecognizer& recognizer = *candidate.recognizer;
+            // With no room left the look still runs on what is decrypted
+            // already, and a starved one tells the budget why it stopped.
+            const std::uint64_t room = budget.room(recognizer.blockBits());
+            recognizer.setBytes(bytes, base);
+            const std::uint64_t before = recognizer.powerMods();
+            budget.open(recognizer, std::max<std::uint64_t>(room / static_cast<std::uint64_t>(open), 1));
+            const ReadingSearch::Result reading =
+                candidate.search->best(recognizer, base + look.at, base + bytes.size(), readEnds);
+            const bool starved = budget.close(recognizer);
+            progress = progress || recognizer.powerMods() > before;
+            if (starved)
+                continue;
+            look.done = true;
+            progress = true;
+            if (!reading.pieces)
+                continue;
+            // A first line that starts clearly settles it: the odds that a
+            // wrong cut's key shows such a start are below 2^-ClearBits.
+            if (candidate.search->startShown(recognizer, reading.pieces->front()) >= ReadingSearch::ClearBits)
+                return take(look.at);
+            look.score = reading.score;
         }
     }
+    const bool allDone = std::all_of(looks.begin(), looks.end(), [](const Look& look) { return look.done; });
+    // A cut still unread waits for the next event's slice, or for the credit
+    // that more bytes bring; once none will come, the cuts read so far decide.
+    if (!allDone && (!lastChance || budget.shortfall() == PowerBudget::Shortfall::Slice))
+        return {};
+    std::optional<std::size_t> best;
+    int bestScore = 0;
+    for (const Look& look : looks)
+        if (look.score && (!best || *look.score > bestScore)) {
+            best = look.at;
+            bestScore = *look.score;
+        }
     if (best)
         return take(*best);
     // Nothing reads behind any cut. Bytes cut by the network may still be on

@@ -2,7 +2,9 @@
 // separator, with nothing to mark its end; a line joined behind it may start
 // with digit bytes (odds 10/256 a byte), so the key is cut where the rest
 // reads best as line messages under the key that cut gives, trying at most
-// MaxDigitsJoined digits in front of the line. A genuine key is never
+// MaxDigitsJoined digits in front of the line; the cuts share the powers in
+// turns, since a wrong cut's key may spend the whole credit reading chance
+// messages before the right one is looked at. A genuine key is never
 // refused for what follows it: when nothing reads and the bytes may have been
 // cut by the network, the whole digit run is the key and what follows goes to
 // the line rules. Only a key message that came whole in one write, followed by

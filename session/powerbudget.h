@@ -56,14 +56,18 @@ public:
         sliceSpent_ = 0;
         shortfall_ = Shortfall::None;
     }
-    // `recognizer` may spend what is left of the credit and of the slice...
-    void open(LineRecognizer& recognizer)
+    // What is left of the credit and of this event's slice under a key of `keyBits`.
+    std::uint64_t room(std::size_t keyBits) const
+    {
+        const std::uint64_t slice = slicePowers(keyBits);
+        return std::min(credit(keyBits), slice > sliceSpent_ ? slice - sliceSpent_ : 0);
+    }
+    // `recognizer` may spend what is left of the credit and of the slice, and
+    // no more than `share` of it...
+    void open(LineRecognizer& recognizer, std::uint64_t share = UINT64_MAX)
     {
         opened_ = recognizer.powerMods();
-        const std::uint64_t slice = slicePowers(recognizer.blockBits());
-        const std::uint64_t room =
-            std::min(credit(recognizer.blockBits()), slice > sliceSpent_ ? slice - sliceSpent_ : 0);
-        recognizer.setPowerLimit(opened_ + room);
+        recognizer.setPowerLimit(opened_ + std::min(share, room(recognizer.blockBits())));
     }
     // ... and what it spent is counted. True when it was starved.
     bool close(LineRecognizer& recognizer)
@@ -72,7 +76,7 @@ public:
         spend(used);
         sliceSpent_ += used;
         const bool starved = recognizer.starved();
-        if (starved)
+        if (starved && room(recognizer.blockBits()) == 0)
             shortfall_ = credit(recognizer.blockBits()) == 0 ? Shortfall::Credit : Shortfall::Slice;
         recognizer.setPowerLimit(UINT64_MAX);
         return starved;
