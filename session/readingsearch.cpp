@@ -80,9 +80,18 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
     // Under a key larger than any the key generator makes, each start costs
     // a slow power: the first clearly started message near where the run
     // breaks off ends the looking.
+    // A start on a whole block of the run is chance more often than that:
+    // inside a genuine text message, a block whose digits begin with zeros
+    // and the marker on the byte grid of the text (odds about 1/128 a block)
+    // starts a piece that reads as the rest of the text. Only its zeros and
+    // marker tell it from a genuine start, whose zeros are as many as the
+    // first block has room for less the digits it holds.
     const bool largeKey = recognizer.blockBits() > PowerBudget::SmallKeyBits;
-    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap,
-                                                        [&](const Piece& piece) { return largeKey && clear(piece); }))
+    const auto enough = [&](const Piece& piece) {
+        const bool onBlock = piece.begin != from && 8 * (end - piece.begin) % recognizer.blockBits() == 0;
+        return largeKey && clear(piece) && (!onBlock || piece.startEvidence() >= ClearBits);
+    };
+    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap, enough))
         if (std::none_of(found.begin(), found.end(), [&](const Piece& known) { return known.begin == piece.begin; }))
             found.push_back(piece);
     return found;
@@ -122,12 +131,14 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         const bool tooFar = depth >= MaxDepth || nodes.size() >= MaxNodes;
         if (at != from && tooFar)
             cutShort = true;
+        bool clearFromStart = false;
         if (at != from && !tooFar && !recognizer.starved()) {
             for (const Piece& piece : endingAt(recognizer, at, from, readEnds)) {
                 const bool afterRead = std::find(readEnds.begin(), readEnds.end(), piece.begin) != readEnds.end();
                 const int own = scoreOf(recognizer, piece) + (afterRead ? ReadEndBits : 0);
                 if (piece.begin == from) {
                     consider(own, piece);
+                    clearFromStart = clearFromStart || startShown(recognizer, piece) >= ClearBits;
                     continue;
                 }
                 if (const auto head = recognizer.pieceAt(from, piece.begin))
@@ -139,6 +150,13 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
                 deeper.push_back({own - piece.blocks, own - piece.blocks + run, piece});
             }
         }
+        // Under a key larger than the key generator makes, a message that
+        // clearly starts at `from` is the likeliest reading: a chance start
+        // inside it (one where a read ended passes about one time in eight)
+        // would send the search behind it, at a power for each start it
+        // tries, for a reading that is not there.
+        if (clearFromStart && breadth == 1 && recognizer.blockBits() > PowerBudget::SmallKeyBits)
+            deeper.clear();
         std::stable_sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) { return x.order > y.order; });
         int tried = 0;
         for (const auto& [start, order, piece] : deeper) {
