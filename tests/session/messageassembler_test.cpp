@@ -6,6 +6,7 @@
 #include "primes/KeyPair.h"
 #include "tests/support/fixedclock.h"
 #include "tests/support/propertyseed.h"
+#include "tests/support/streamcutting.h"
 
 #include <gtest/gtest.h>
 
@@ -19,59 +20,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Kind = MessageAssembler::Message::Kind;
-
-// How the network hands the sent bytes over: segments of at most 1,448 bytes
-// (one TCP segment) a few ms apart, random pieces, or sends joined in one read.
-enum class Cutting { Segments, RandomPieces, Joined };
-
-struct Read {
-    std::string bytes;
-    std::chrono::milliseconds gapAfter;
-};
-
-std::vector<Read> cut(const std::vector<std::string>& messages, Cutting cutting, std::mt19937_64& random)
-{
-    std::string stream;
-    for (const std::string& message : messages)
-        stream += message;
-    std::vector<Read> reads;
-    const auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
-    if (cutting == Cutting::Joined) {
-        // Every message read together with the next.
-        for (std::size_t i = 0; i < messages.size(); i += 2)
-            reads.push_back({messages[i] + (i + 1 < messages.size() ? messages[i + 1] : ""),
-                             std::chrono::milliseconds(between(0, 20))});
-        return reads;
-    }
-    for (std::size_t at = 0; at < stream.size();) {
-        const std::size_t size = cutting == Cutting::Segments ? 1448 : static_cast<std::size_t>(between(1, 1448));
-        reads.push_back({stream.substr(at, size), std::chrono::milliseconds(cutting == Cutting::Segments
-                                                                                ? between(5, 50)
-                                                                                : between(0, 20))});
-        at += size;
-    }
-    return reads;
-}
-
-// A line as a peer types it (UTF-8, some of it beyond ASCII) or as binary
-// bytes with 0, 1 and 255 among them.
-std::string randomLine(std::mt19937_64& random, bool binary, std::size_t maxBytes)
-{
-    const std::size_t length = std::uniform_int_distribution<std::size_t>(0, maxBytes)(random);
-    std::string line;
-    while (line.size() < length) {
-        if (binary) {
-            line += static_cast<char>(random() % 256);
-        } else {
-            static const char* const pieces[] = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\t"};
-            line += random() % 16 == 0 ? pieces[random() % 4] : std::string(1, static_cast<char>(' ' + random() % 95));
-        }
-    }
-    if (binary && line.size() >= 3)
-        line.replace(0, 3, std::string("\0\x01\xff", 3));
-    return line;
-}
+using streamcutting::cut;
+using streamcutting::Cutting;
+using streamcutting::randomLine;
+using streamcutting::Read;
 
 // Whether `bytes` read as one line message under `key`, checked the long way
 // round through the big numbers: a first byte that is not all zeros, every
@@ -159,39 +111,7 @@ bool ReadsAsMessages(const std::vector<std::string>& got, std::size_t g, const s
     return ::testing::AssertionSuccess();
 }
 
-class Assembler : public testing::Test {
-protected:
-    void feed(const std::vector<Read>& reads)
-    {
-        for (const Read& read : reads) {
-            assembler.append(read.bytes, now);
-            take();
-            advance(now + read.gapAfter);
-        }
-        advance(now + MessageAssembler::GiveUpTime + 1s);
-    }
-    // Moves the clock on, waking the assembler whenever it asked to be.
-    void advance(MessageAssembler::TimePoint to)
-    {
-        while (const auto deadline = assembler.deadline()) {
-            if (*deadline > to)
-                break;
-            now = *deadline;
-            assembler.timePassed(now);
-            take();
-        }
-        now = to;
-    }
-    void take()
-    {
-        for (MessageAssembler::Message& message : assembler.takeMessages())
-            (message.kind == Kind::Line ? lines : message.kind == Kind::Key ? keys : errors).push_back(message.text);
-    }
-
-    MessageAssembler assembler;
-    MessageAssembler::TimePoint now = MessageAssembler::TimePoint{} + 1h;
-    std::vector<std::string> lines, keys, errors;
-};
+class Assembler : public testing::Test, protected AssemblerFeed {};
 
 // The seeds the property below runs with: VELMORA_TEST_SEED alone when set;
 // 1 to VELMORA_ASSEMBLER_SEEDS when that is set (make soak runs 1,000);
