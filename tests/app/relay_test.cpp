@@ -26,12 +26,16 @@ using nettest::listenRaw;
 using nettest::readRawNow;
 using nettest::sendRaw;
 
-enum class Cutting { Segments, RandomPieces, Joined };
+enum class Cutting { Segments, RandomPieces, Joined, Paused };
 
 // Forwards one connection between a connecting window and a listening one,
 // cutting each direction as `cutting` says: segments of at most 1,448 bytes
 // 5 to 20 ms apart, random pieces of 1 to 1,448 bytes, or every send joined
-// with the next into one write. Seeded, so a run can be repeated.
+// with the next into one write; or segments with a pause before a quarter of
+// them, as a lost segment waits for its retransmission or a full socket buffer
+// drains. The pauses stay well below the receiver's pause time (1.6 s), so
+// the event loop this relay shares with both windows, slowed down, cannot
+// stretch one past it. Seeded, so a run can be repeated.
 class RechunkRelay {
 public:
     RechunkRelay(Cutting cutting, std::uint16_t target, std::uint64_t seed)
@@ -90,13 +94,15 @@ private:
             direction.pending += direction.sends.front();
         if (direction.pending.empty() || now < direction.nextWrite)
             return;
-        const std::size_t size = cutting_ == Cutting::Segments
-                                     ? 1448
-                                     : std::uniform_int_distribution<std::size_t>(1, 1448)(random_);
+        const std::size_t size = cutting_ == Cutting::RandomPieces
+                                     ? std::uniform_int_distribution<std::size_t>(1, 1448)(random_)
+                                     : 1448;
         sendRaw(direction.to, direction.pending.substr(0, size));
         direction.pending.erase(0, std::min(size, direction.pending.size()));
-        const int gap = cutting_ == Cutting::Segments ? std::uniform_int_distribution<int>(5, 20)(random_)
-                                                      : std::uniform_int_distribution<int>(0, 10)(random_);
+        const auto between = [this](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); };
+        const int gap = cutting_ == Cutting::RandomPieces                     ? between(0, 10)
+                        : cutting_ == Cutting::Paused && random_() % 4 == 0 ? between(210, 1000)
+                                                                              : between(5, 20);
         direction.nextWrite = now + std::chrono::milliseconds(gap);
     }
 
@@ -155,11 +161,12 @@ TEST_P(WindowsThroughRelay, EveryLineArrivesAsTyped)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuttings, WindowsThroughRelay,
-                         testing::Values(Cutting::Segments, Cutting::RandomPieces, Cutting::Joined),
+                         testing::Values(Cutting::Segments, Cutting::RandomPieces, Cutting::Joined, Cutting::Paused),
                          [](const testing::TestParamInfo<Cutting>& info) {
                              return std::string(info.param == Cutting::Segments       ? "Segments"
                                                 : info.param == Cutting::RandomPieces ? "RandomPieces"
-                                                                                      : "Joined");
+                                                : info.param == Cutting::Joined       ? "Joined"
+                                                                                      : "Paused");
                          });
 
 } // namespace
