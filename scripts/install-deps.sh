@@ -46,6 +46,11 @@ fi
 echo "Installing missing packages: ${missing[*]}"
 sudo_cmd=()
 if ((EUID != 0)); then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps.sh: installing packages needs root, and this system has no sudo." >&2
+    echo "Run the same command as root (su -), or install them as root: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
