@@ -254,8 +254,8 @@ std::optional<std::string> LineRecognizer::textLine(const Piece& piece)
 }
 
 // The piece's line; with `textOnly`, nothing as soon as a byte shows it is not
-// text (a control byte but tab and carriage return, or one UTF-8 never uses),
-// which for a wrong cut is within its first few bytes.
+// text (one typedAscii() rules out, or one UTF-8 never uses), which for a
+// wrong cut is within its first few bytes.
 std::optional<std::string> LineRecognizer::decode(const Piece& piece, bool textOnly)
 {
     std::string text;
@@ -275,8 +275,7 @@ std::optional<std::string> LineRecognizer::decode(const Piece& piece, bool textO
             pattern = (pattern << 1 | (one ? 1u : 0u)) & 0xff;
             if ((position - skip) % 8 == 7) {
                 const uint8_t byte = RSA::ByteOfPattern[pattern];
-                if (textOnly && ((byte < 0x20 && byte != '\t' && byte != '\r') || byte == 0x7f || byte == 0xc0
-                                 || byte == 0xc1 || byte >= 0xf5))
+                if (textOnly && ((byte < 0x80 && !typedAscii(byte)) || byte == 0xc0 || byte == 0xc1 || byte >= 0xf5))
                     return std::nullopt;
                 text += static_cast<char>(byte);
             }

@@ -83,6 +83,14 @@ public:
     std::string line(const Piece& piece);
     // The same, or nothing once a byte of it cannot be part of typed text.
     std::optional<std::string> textLine(const Piece& piece);
+    // Whether an ASCII byte (below 0x80) may be part of a typed line. Control
+    // bytes may: a terminal passes Ctrl-A or an Escape sequence into the line, and a line
+    // holding one must still read as text, or its text front, cut off at a
+    // chance start inside it, would outscore the whole line. Only NUL and the
+    // backspace (byte 8) may not: zeros and the marker "111" in front of a
+    // message show as bytes 1 and a byte 8 when read on the grid of a message
+    // before it, so the backspace is what tells two text lines read as one.
+    static constexpr bool typedAscii(unsigned char byte) { return byte != 0 && byte != 8; }
 
 private:
     // The outcome of decrypting one block value.

@@ -12,14 +12,15 @@ namespace {
 
 using Piece = LineRecognizer::Piece;
 
-// Text as people type it: UTF-8 with no control bytes but tab and carriage return.
+// Text as people type it: UTF-8 without the bytes LineRecognizer::typedAscii
+// rules out.
 bool isText(std::string_view line)
 {
     for (std::size_t i = 0; i < line.size();) {
         const auto c = static_cast<unsigned char>(line[i]);
         int extra = 0;
         if (c < 0x80) {
-            if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7f)
+            if (!LineRecognizer::typedAscii(static_cast<unsigned char>(c)))
                 return false;
         } else if (c >= 0xc2 && c <= 0xdf) {
             extra = 1;
@@ -157,7 +158,13 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         // tries, for a reading that is not there.
         if (clearFromStart && breadth == 1 && recognizer.blockBits() > PowerBudget::SmallKeyBits)
             deeper.clear();
-        std::stable_sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) { return x.order > y.order; });
+        // Among starts that show as much, the shortest pieces first: a binary
+        // line shows no more at its genuine start than a chance start shows
+        // inside a long message before it, and a short line holds few chance
+        // starts of its own, so its genuine one comes within the first few.
+        std::sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) {
+            return x.order != y.order ? x.order > y.order : x.piece.begin > y.piece.begin;
+        });
         int tried = 0;
         for (const auto& [start, order, piece] : deeper) {
             if (tried >= breadth || recognizer.starved())

@@ -7,8 +7,8 @@
 // tie. Why these weights:
 //   - a wrong cut passes the recognizer's tests with odds about 2^-evidence;
 //   - a wrong cut decrypts to random bytes, which are text (UTF-8 without
-//     control bytes but tab and carriage return) with odds of about 3/8 a
-//     byte, so a text line earns a bit per byte, a conservative -log2(3/8);
+//     NUL and backspace, LineRecognizer::typedAscii) with odds of about 1/2
+//     a byte, so a text line earns a bit per byte, -log2(1/2);
 //   - every cut is a guess among the ~k/8 starts a block holds: 12 bits
 //     outweighs that many chances at k = 195 (log2(195/8 * 16) < 9) with room.
 // Two cases cannot be told apart by any weight, and the README proves them:
