@@ -215,8 +215,10 @@ TEST_F(Session, RandomLinesTravelBothWays)
         Side& to = round % 2 ? client : server;
         const auto shownBefore = to.view.incoming.size();
         type(from, to, line);
-        ASSERT_EQ(to.view.incoming.size(), shownBefore + 1) << "seed " << seed << " round " << round;
-        ASSERT_EQ(to.view.incoming.last(), line) << "seed " << seed << " round " << round;
+        const QStringList shown = to.view.incoming.mid(shownBefore);
+        ASSERT_TRUE(shown.size() == 1 && shown[0] == line)
+            << "seed " << seed << " round " << round << ": sent '" << line.toStdString() << "', shown '"
+            << shown.join("' '").toStdString() << "'";
     }
 }
 
