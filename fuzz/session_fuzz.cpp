@@ -1,27 +1,32 @@
-// The session's handling of received text, as a read event hands it over,
-// without a window or a connection: a fresh ChatSession per input awaits the
-// peer's key in the role the input picks and is then fed the messages the
-// input holds.
+// The session's handling of received bytes, as the connection owner hands
+// them over, without a window or a connection: a fresh ChatSession per input
+// makes its key in the role the input picks, awaits the peer's and is then fed
+// the reads the input holds. Each read comes after a pause, and time then
+// passes on a fake clock as the session asks until it waits for nothing.
 //
-// Hostile mode: up to eight messages of any bytes, some longer than the
-// session takes in. Each message is either taken or refused with
-// ESessionError; any other exception, and every sanitizer report, is a
-// finding. A refused key leaves the key awaited and the panes untouched; a
-// taken key is a modulus of 2 to 1024 binary digits with an exponent from 1 to
-// below it; a line message shows exactly one line or is refused.
+// Hostile mode: up to eight reads of any bytes, some longer than the session
+// takes in. Errors are ESessionError only; any other exception, and every
+// sanitizer report, is a finding. A read that leaves the key awaited was
+// refused and shows nothing; a taken key is a modulus of 2 to 1024 binary
+// digits with an exponent from 1 to below it; a read after the key shows
+// lines or is refused, never neither, and never reopens the key exchange.
 //
 // Genuine mode: a peer with a real key (GMP finds the primes) sends its key
-// message with the separator of its role and then lines of any bytes; every
-// line must show exactly as sent.
+// message with the separator of its role and then lines of any bytes, one
+// read each. Every line shows without an error; a line of text (UTF-8 with no
+// control byte but tab and carriage return) shows exactly as sent. A binary
+// line may show as several: where a block of it decrypts to zeros and the
+// marker, no receiver can tell a second message from the rest of the first.
 //
-// Line messages are shortened, as decrypt_fuzz does, when decrypting them
-// under the peer's key would take more than a fixed amount of arithmetic;
-// messages above the session's limit are handed over whole, as it refuses
-// them before any arithmetic.
+// Reads are shortened, as decrypt_fuzz does, when decrypting them under the
+// peer's key would take more than a fixed amount of arithmetic; reads above
+// the session's limit are handed over whole.
 #include "session/chatsession.h"
 #include "session/chatview.h"
+#include "session/wireformat.h"
 #include "bignum/GInt.h"
 #include "cipher/RSA.h"
+#include "primes/PrimeGeneration.h"
 #include "tests/support/recordingview.h"
 #include "tests/support/gmpcheck.h"
 
@@ -57,6 +62,19 @@ QString Shown(const std::string& bytes)
     return utf8.hasError() ? QString::fromLatin1(view) : text;
 }
 
+// Text as people type it: UTF-8 with no control byte but tab and carriage return.
+bool IsText(const std::string& line)
+{
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\r') || byte == 0x7f)
+            return false;
+    }
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    (void)utf8.decode(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+    return !utf8.hasError();
+}
+
 struct Session {
     RecordingView view;
     // Nothing is sent: the input is only ever received.
@@ -64,7 +82,16 @@ struct Session {
         bool sendMessage(bool, std::string_view) override { return false; }
         std::size_t queuedBytes(bool) const override { return 0; }
     } outlet;
-    ChatSession session{view, outlet};
+    MessageAssembler::TimePoint now{};
+    ChatSession session{view, outlet, [this] { return now; }};
+
+    explicit Session(bool serverRole)
+    {
+        if (serverRole)
+            session.connectionAccepted(QStringLiteral("10.0.0.7"));
+        else
+            session.connectionMade(QStringLiteral("peer.example"));
+    }
 
     const PrimeGeneration::KeyPair& peerKey() const
     {
@@ -89,43 +116,61 @@ struct Session {
         return message;
     }
 
-    // Hands one message over and checks what became of it.
+    // One read after a pause, then time as the session asks; the errors raised.
+    int Read(const std::string& bytes)
+    {
+        int errors = 0;
+        const auto caught = [&errors](const auto& step) {
+            try {
+                step();
+            } catch (const ESessionError& e) {
+                if (std::string(e.what()).empty())
+                    Fail("a refusal without a message");
+                ++errors;
+            } catch (const std::exception& e) {
+                Fail(std::string("unexpected exception: ") + e.what());
+            }
+        };
+        now += MessageAssembler::GiveUpTime;
+        caught([&] { session.dataArrived(bytes); });
+        for (int wakeUps = 0; view.wakeUp; ++wakeUps) {
+            if (wakeUps == 1000)
+                Fail("the session keeps asking for wake-ups");
+            now += *view.wakeUp;
+            caught([&] { session.timePassed(); });
+        }
+        return errors;
+    }
+
+    // Hands one read over and checks what became of it.
     void Receive(const std::string& message, const std::string* expectedLine = nullptr)
     {
         const bool awaiting = session.awaitingKey();
         const qsizetype shown = view.incoming.size();
-        bool refused = false;
-        try {
-            session.receiveText(message);
-        } catch (const ESessionError& e) {
-            if (std::string(e.what()).empty())
-                Fail("a refusal without a message");
-            refused = true;
-        } catch (const std::exception& e) {
-            Fail(std::string("unexpected exception: ") + e.what());
-        }
+        const int errors = Read(message);
         if (!view.sent.isEmpty() || !view.statusText.isEmpty())
-            Fail("received text touched the sent pane or the status");
+            Fail("received bytes touched the sent pane or the status");
         if (message.empty()) {
-            if (refused || session.awaitingKey() != awaiting || view.incoming.size() != shown)
-                Fail("an empty message had an effect");
+            if (errors || session.awaitingKey() != awaiting || view.incoming.size() != shown)
+                Fail("an empty read had an effect");
             return;
         }
-        if (awaiting) {
-            if (view.incoming.size() != shown)
-                Fail("a key message showed a line");
-            if (refused != session.awaitingKey())
-                Fail(refused ? "a refused key message ended the key exchange" : "a taken key left the key awaited");
-            if (!refused)
-                CheckPeerKey();
-        } else {
-            if (session.awaitingKey())
-                Fail("a line message reopened the key exchange");
-            if (view.incoming.size() != shown + (refused ? 0 : 1))
-                Fail("a line message did not show exactly one line");
-            if (expectedLine && (refused || view.incoming.last() != Shown(*expectedLine)))
-                Fail("a genuine line of " + std::to_string(expectedLine->size()) + " bytes did not arrive intact");
+        if (awaiting && session.awaitingKey()) {
+            if (errors == 0 || view.incoming.size() != shown)
+                Fail("a read left the key awaited without refusing it, or showed a line");
+            return;
         }
+        if (awaiting)
+            CheckPeerKey();
+        else if (session.awaitingKey())
+            Fail("a line message reopened the key exchange");
+        if (!awaiting && errors == 0 && view.incoming.size() == shown)
+            Fail("a read was neither shown nor refused");
+        if (expectedLine && (errors || view.incoming.size() == shown))
+            Fail("a genuine line of " + std::to_string(expectedLine->size()) + " bytes was refused");
+        if (expectedLine && IsText(*expectedLine)
+            && (view.incoming.size() != shown + 1 || view.incoming.last() != Shown(*expectedLine)))
+            Fail("a genuine text line of " + std::to_string(expectedLine->size()) + " bytes did not arrive intact");
     }
 
     void CheckPeerKey() const
@@ -147,8 +192,7 @@ struct Session {
 
 void HostileMode(FuzzedDataProvider& in, bool serverRole)
 {
-    auto s = std::make_unique<Session>();
-    s->session.awaitPeerKey(serverRole);
+    auto s = std::make_unique<Session>(serverRole);
     for (int i = 0; i < 8 && in.remaining_bytes() > 0; ++i)
         s->Receive(s->Bounded(in.ConsumeRandomLengthString(ChatSession::MaxLineMessage + 2048)));
 }
@@ -165,10 +209,9 @@ void GenuineMode(FuzzedDataProvider& in, bool serverRole)
     if (mpz_cmp(d.v, n.v) >= 0 || mpz_sgn(d.v) == 0)
         return; // cannot happen for d < phi < n; keeps the premise explicit
 
-    auto s = std::make_unique<Session>();
-    s->session.awaitPeerKey(serverRole);
-    // The peer speaks the other role: a client sends "::", a server "//".
-    s->Receive(d.text() + (serverRole ? "::" : "//") + n.text());
+    auto s = std::make_unique<Session>(serverRole);
+    // The peer speaks the other role.
+    s->Receive(d.text() + std::string(WireFormat::KeySeparator(!serverRole)) + n.text());
     if (s->session.awaitingKey())
         Fail("a genuine key message was refused: d=" + d.text() + " n=" + n.text());
 
@@ -186,6 +229,8 @@ void GenuineMode(FuzzedDataProvider& in, bool serverRole)
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication application(*argc, *argv);
+    // The session's own key is made from the clock: a fixed time keeps runs repeatable.
+    PrimeGeneration::SetClockSource([] { return PrimeGeneration::TimeOfDay{13, 5, 7, 11}; });
     return 0;
 }
 

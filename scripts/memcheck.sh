@@ -18,11 +18,11 @@ if ! command -v valgrind >/dev/null; then
   exit 2
 fi
 
-# The suites below the window: arithmetic, primes and keys, cipher, connections
-# and the session, as their CMakeLists.txt name them.
+# The suites below the window: arithmetic, primes and keys, cipher, connections,
+# the session and the connection owner, as their CMakeLists.txt name them.
 names=("$@")
 if ((${#names[@]} == 0)); then
-  for dir in bignum bignum/differential primes cipher net session; do
+  for dir in bignum bignum/differential primes cipher net session link; do
     while IFS= read -r name; do
       names+=("$name")
     done < <(sed -n 's/^ *velmora_add_gtest( *\([A-Za-z0-9_]*\).*/\1/p' "$root/tests/$dir/CMakeLists.txt")

@@ -1,15 +1,5 @@
-// Wire format. One TCP connection carries, with no header, length field or
-// terminator, and each written with one send:
-//
-//   client key message   d + "::" + n   (client to server)
-//   server key message   d + "//" + n   (server to client)
-//   line message         the EncryptLine ciphertext of one typed line
-//
-// d and n are the sender's decryption exponent and modulus in decimal. Each
-// side sends its key message first, as soon as the connection stands, and
-// line messages after it. The network may split and join them: the receiver
-// cuts the stream back into messages (messageassembler.h). Lines are sent as
-// UTF-8; a received line that is not valid UTF-8 is shown byte by byte as Latin-1.
+// The chat over one connection (the messages are described in wireformat.h).
+// A received line that is not valid UTF-8 is shown byte by byte as Latin-1.
 #include "session/chatsession.h"
 
 #include "bignum/GInt.h"
@@ -23,9 +13,6 @@
 #include <optional>
 
 namespace {
-
-constexpr std::string_view ClientSeparator = "::";
-constexpr std::string_view ServerSeparator = "//";
 
 // A received line as text: UTF-8 when it is valid UTF-8, else one character
 // per byte, so that a peer writing in a single-byte code page stays readable.
@@ -94,7 +81,7 @@ void ChatSession::takeAssembled()
         try {
             switch (message.kind) {
             case MessageAssembler::Message::Kind::Key:
-                takePeerKey(message.text);
+                takePeerKey(std::move(message.key));
                 break;
             case MessageAssembler::Message::Kind::Line:
                 view_.appendIncoming(displayText(message.text));
@@ -119,7 +106,7 @@ void ChatSession::takeAssembled()
 
 void ChatSession::enterPressed()
 {
-    if (awaitingKey_)
+    if (awaitingKey())
         return;
     const PrimeGeneration::KeyPair& own = ownKey();
     // No connection has stood in this role yet: there is no key to send with.
@@ -145,32 +132,18 @@ void ChatSession::enterPressed()
     view_.appendSent(line);
 }
 
-void ChatSession::receiveText(std::string_view text)
-{
-    if (text.empty())
-        return;
-    if (awaitingKey_) {
-        takePeerKey(text);
-        const PrimeGeneration::KeyPair& peer = peerKey();
-        assembler_.expectLines(peer.DecryptExponent, peer.Modulus);
-    } else {
-        showLine(text);
-    }
-}
-
 std::string ChatSession::generateOwnKey(bool serverRole)
 {
     std::string decryptText, modulusText;
     PrimeGeneration::GenerateKeyPair(serverRole ? serverKey_ : clientKey_, decryptText, modulusText);
-    return decryptText + std::string(serverRole ? ServerSeparator : ClientSeparator) + modulusText;
+    return decryptText + std::string(WireFormat::KeySeparator(serverRole)) + modulusText;
 }
 
 void ChatSession::awaitPeerKey(bool serverRole)
 {
-    awaitingKey_ = true;
     serverRole_ = serverRole;
     assembler_.restart();
-    assembler_.expectKey(serverRole ? ClientSeparator : ServerSeparator);
+    assembler_.expectKey(WireFormat::KeySeparator(!serverRole));
     view_.wakeSessionIn(std::nullopt);
     view_.keyExchangeChanged(false);
 }
@@ -183,32 +156,11 @@ std::string ChatSession::encryptOwnLine(std::string_view line) const
     return RSA::EncryptLine(line, own.EncryptExponent, own.Modulus);
 }
 
-// Takes the peer's "d<sep>n" apart at the first separator of the peer's role;
-// a malformed key is refused and the key is still awaited.
-void ChatSession::takePeerKey(std::string_view text)
+// The peer's numbers replace those of the previous connection.
+void ChatSession::takePeerKey(PeerKey key)
 {
-    PeerKey key = ParsePeerKey(text, serverRole_ ? ClientSeparator : ServerSeparator);
     PrimeGeneration::KeyPair& peer = peerKey();
     peer.ReplaceDecryptExponent(key.exponent.release());
     peer.ReplaceModulus(key.modulus.release());
-    awaitingKey_ = false;
     view_.keyExchangeChanged(true);
-}
-
-void ChatSession::showLine(std::string_view chunk)
-{
-    if (chunk.size() > MaxLineMessage)
-        throw ESessionError("The received line is too long: " + std::to_string(chunk.size())
-                            + " bytes, at most " + std::to_string(MaxLineMessage) + " are taken in");
-    const PrimeGeneration::KeyPair& peer = peerKey();
-    if (!peer.DecryptExponent || !peer.Modulus)
-        throw ESessionError("A line arrived before the peer's key");
-    std::string line;
-    try {
-        line = RSA::DecryptLine(chunk, peer.DecryptExponent, peer.Modulus);
-    } catch (const RSA::ECipherError& error) {
-        // The cipher's message already says what went wrong with the line.
-        throw ESessionError(error.what());
-    }
-    view_.appendIncoming(displayText(line));
 }

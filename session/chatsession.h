@@ -5,6 +5,7 @@
 #include "session/chatview.h"
 #include "session/messageassembler.h"
 #include "session/peerkey.h"
+#include "session/wireformat.h"
 #include "primes/KeyPair.h"
 
 #include <QString>
@@ -16,11 +17,8 @@
 
 class ChatSession {
 public:
-    // Longest line message taken in; a typed line is far shorter, and
-    // decrypting a stranger's huge chunk would freeze the window.
-    static constexpr std::size_t MaxLineMessage = MessageAssembler::MaxLineMessage;
-    // Largest peer modulus taken in, in binary digits.
-    static constexpr std::size_t MaxModulusBits = PeerKey::MaxModulusBits;
+    static constexpr std::size_t MaxLineMessage = WireFormat::MaxLineMessageBytes;
+    static constexpr std::size_t MaxModulusBits = WireFormat::MaxModulusBits;
     // Most bytes left queued on a connection whose peer does not read. It holds
     // 64 lines of the longest kind on top of what the system's own socket
     // buffers take, so a peer that is only busy (making its key, an open
@@ -50,19 +48,13 @@ public:
     // The Enter key in the input line: sends the line once the keys are exchanged.
     void enterPressed();
 
-    // Takes `text` as one received message: the peer's key message while one is
-    // awaited, else a line message shown in the incoming pane.
-    void receiveText(std::string_view text);
-
-    // Generates the own key of the given role and returns the key message for the peer.
-    std::string generateOwnKey(bool serverRole);
-    // The own key message went out in the given role; the peer's is awaited next.
-    void awaitPeerKey(bool serverRole);
     // The line message for `line` under the own key of the current role.
     std::string encryptOwnLine(std::string_view line) const;
 
     bool serverRole() const { return serverRole_; }
-    bool awaitingKey() const { return awaitingKey_; }
+    // From the own key message until the peer's has been taken in; it stays
+    // so when the connection ends first.
+    bool awaitingKey() const { return assembler_.awaitingKey(); }
     const PrimeGeneration::KeyPair& serverKey() const { return serverKey_; }
     const PrimeGeneration::KeyPair& clientKey() const { return clientKey_; }
 
@@ -70,8 +62,11 @@ public:
     std::uint64_t assemblyPowerMods() const { return assembler_.powerMods(); }
 
 private:
-    void takePeerKey(std::string_view text);
-    void showLine(std::string_view chunk);
+    // Generates the own key of the given role and returns the key message for the peer.
+    std::string generateOwnKey(bool serverRole);
+    // The own key message went out in the given role; the peer's is awaited next.
+    void awaitPeerKey(bool serverRole);
+    void takePeerKey(PeerKey key);
     // Takes in what the assembler told, then asks the view to wake the session
     // when more may be told; the first refusal is raised after the rest.
     void takeAssembled();
@@ -85,5 +80,4 @@ private:
     PrimeGeneration::KeyPair serverKey_;
     PrimeGeneration::KeyPair clientKey_;
     bool serverRole_ = false;
-    bool awaitingKey_ = false;
 };

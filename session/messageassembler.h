@@ -1,10 +1,8 @@
 // Turns the bytes of one connection back into the messages the peer sent,
 // however the network split or joined them, at a bounded cost.
 //
-// Wire format: one key message ("d::n" from a client, "d//n" from a server,
-// decimal), then line messages (EncryptLine ciphertexts, cipher/bytecode.h),
-// each written with one send and with no header, length or terminator.
-// Nothing on the wire changes; the receiver finds the cuts itself:
+// The messages (wireformat.h) carry no header, length or terminator; nothing
+// on the wire changes, and the receiver finds the cuts itself:
 //   - when the key message ends: KeyCutter (keycutter.h);
 //   - how the bytes after it read as line messages: ReadingSearch
 //     (readingsearch.h) over LineRecognizer (linerecognizer.h);
@@ -23,8 +21,10 @@
 #include "session/arrivalclock.h"
 #include "session/keycutter.h"
 #include "session/linerecognizer.h"
+#include "session/peerkey.h"
 #include "session/powerbudget.h"
 #include "session/readingsearch.h"
+#include "session/wireformat.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +39,9 @@ public:
     using Clock = ArrivalClock::Clock;
     using TimePoint = ArrivalClock::TimePoint;
 
-    static constexpr std::size_t MaxLineMessage = LineRecognizer::MaxPiece;
+    static constexpr std::size_t MaxLineMessage = WireFormat::MaxLineMessageBytes;
+    static_assert(LineRecognizer::MaxPiece == MaxLineMessage && KeyCutter::MaxKeyBytes == WireFormat::MaxKeyMessageBytes,
+                  "the cutting follows the wire's limits");
     // Most bytes held while they keep coming with no reading found: a few of
     // the longest line messages, so that sends joined back to back still fit.
     static constexpr std::size_t MaxHeldBytes = 4 * MaxLineMessage;
@@ -52,6 +54,8 @@ public:
         Kind kind = Kind::Line;
         // The key message, the decrypted line, or the error for dropped bytes.
         std::string text;
+        // The numbers of the key message.
+        PeerKey key = {};
     };
 
     MessageAssembler();
@@ -76,6 +80,9 @@ public:
     // When timePassed() has something to do, if anything waits.
     std::optional<TimePoint> deadline() const;
 
+    // The peer's key message is the next thing to come: from expectKey() until
+    // it has been told.
+    bool awaitingKey() const { return mode_ == Mode::Key; }
     std::size_t buffered() const { return bytes_.size(); }
     // Modular powers spent on recognising messages since the last restart.
     std::uint64_t powerMods() const { return budget_.spent(); }
@@ -98,6 +105,7 @@ private:
     std::uint64_t base_ = 0;  // stream offset of bytes_[0]
     ArrivalClock clock_;
     PowerBudget budget_;
+    std::string keySeparator_;
     std::unique_ptr<KeyCutter> keyCutter_;
     std::unique_ptr<LineRecognizer> recognizer_;
     std::unique_ptr<ReadingSearch> search_;

@@ -5,8 +5,7 @@
 
 namespace {
 
-// 2^1024 - 1 has 309 decimal digits.
-constexpr std::size_t MaxKeyDigits = 309;
+using WireFormat::MaxKeyDigits;
 
 bool isDecimal(std::string_view text)
 {
@@ -24,6 +23,11 @@ std::string_view withoutLeadingZeros(std::string_view text)
     throw ESessionError("The peer's key message is malformed: " + reason);
 }
 
+[[noreturn]] void refuseModulusLength()
+{
+    refuseKey("the modulus is longer than " + std::to_string(WireFormat::MaxModulusBits) + " binary digits");
+}
+
 } // namespace
 
 PeerKey ParsePeerKey(std::string_view text, std::string_view separator)
@@ -39,7 +43,7 @@ PeerKey ParsePeerKey(std::string_view text, std::string_view separator)
     const std::string_view modulusDigits = withoutLeadingZeros(modulusText);
     const std::string_view exponentDigits = withoutLeadingZeros(exponentText);
     if (modulusDigits.size() > MaxKeyDigits)
-        refuseKey("the modulus is longer than 1024 binary digits");
+        refuseModulusLength();
     if (exponentDigits.empty())
         refuseKey("the exponent is zero");
     if (exponentDigits.size() > MaxKeyDigits)
@@ -52,7 +56,7 @@ PeerKey ParsePeerKey(std::string_view text, std::string_view separator)
     if (modulusBits < 2)
         refuseKey("the modulus is below 2");
     if (modulusBits > PeerKey::MaxModulusBits)
-        refuseKey("the modulus is longer than 1024 binary digits");
+        refuseModulusLength();
     if (GInt::CompareAbs(key.exponent.get(), key.modulus.get()) != GInt::crLess)
         refuseKey("the exponent is not below the modulus");
     return key;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bignum/GInt.h"
+#include "session/wireformat.h"
 
 #include <cstddef>
 #include <stdexcept>
@@ -15,14 +16,13 @@ public:
 };
 
 struct PeerKey {
-    // Largest peer modulus taken in, in binary digits.
-    static constexpr std::size_t MaxModulusBits = 1024;
+    static constexpr std::size_t MaxModulusBits = WireFormat::MaxModulusBits;
 
     GInt::OwnedNum exponent;
     GInt::OwnedNum modulus;
 };
 
 // The numbers of "d<separator>n", cut at the first separator. Both must be
-// plain decimal, the modulus 2 to 1024 binary digits long and the exponent
+// plain decimal, the modulus 2 to MaxModulusBits binary digits long and the exponent
 // between 1 and the modulus; anything else raises ESessionError saying why.
 PeerKey ParsePeerKey(std::string_view text, std::string_view separator);

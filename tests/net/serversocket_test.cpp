@@ -397,7 +397,9 @@ TEST_F(ServerSocketTest, AcceptOutOfDescriptorsReportsOnceAndResumes)
     // UndefinedBehaviorSanitizer checks an object's type the first time it
     // meets it with a pipe, which needs descriptors: let it meet the event
     // loop's and the error report's types while there are some.
-    settle(20);
+    bool looped = false;
+    QTimer::singleShot(0, &l.server, [&looped] { looped = true; });
+    ASSERT_TRUE(waitFor([&] { return looped; }));
     HandleApplicationError(ESocketError("warm-up"));
     takeErrors();
     EXPECT_EQ(l.server.Socket()->findChild<QTimer*>(), nullptr) << "no pause before the first failure";

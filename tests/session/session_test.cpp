@@ -1,8 +1,13 @@
-// The session protocol without widgets: key messages, line messages, and the
-// refusal of what a peer must not send.
+// The session protocol without widgets, driven as the connection owner drives
+// it: connection events, the bytes of each read, the wake-ups the session asks
+// for (on a fake clock) and the Enter key. What one side's outlet sent is what
+// the other side reads.
 #include "bignum/GInt.h"
 #include "primes/PrimeGeneration.h"
 #include "session/chatsession.h"
+#include "session/startoptions.h"
+#include "session/wireformat.h"
+#include "tests/support/fixedclock.h"
 #include "tests/support/propertyseed.h"
 #include "tests/support/recordingview.h"
 
@@ -10,11 +15,13 @@
 
 #include <QRegularExpression>
 
-#include <iostream>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// The listening side's port has one home; the command line's default must be it.
+static_assert(StartOptions::DefaultPort == WireFormat::Port);
 
 namespace {
 
@@ -41,28 +48,30 @@ public:
     std::size_t queuedBytes(bool) const override { return 0; }
 };
 
-std::string decimal(GInt::Num n)
-{
-    std::string text;
-    GInt::NumToDecimal(text, n);
-    return text;
-}
-
 std::string utf8(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-// 2^1024 and 2^1024 - 1.
-const std::string TwoTo1024 =
-    "179769313486231590772930519078902473361797697894230657273430081157732675805500963132708477322407536021120113"
-    "879871393357658789768814416622492847430639474124377767893424865485276302219601246094119453082952085005768838"
-    "150682342462881473913110540827237163350510684586298239947245938479716304835356329624224137216";
 const std::string TwoTo1024Less1 =
     "179769313486231590772930519078902473361797697894230657273430081157732675805500963132708477322407536021120113"
     "879871393357658789768814416622492847430639474124377767893424865485276302219601246094119453082952085005768838"
     "150682342462881473913110540827237163350510684586298239947245938479716304835356329624224137215";
+const std::string TwoTo1024 = "179769313486231590772930519078902473361797697894230657273430081157732675805500963132"
+                              "708477322407536021120113879871393357658789768814416622492847430639474124377767893424"
+                              "865485276302219601246094119453082952085005768838150682342462881473913110540827237163"
+                              "350510684586298239947245938479716304835356329624224137216";
+
+// One program: what it shows, what it sent, and its session on the shared fake clock.
+struct Side {
+    explicit Side(const MessageAssembler::TimePoint& now) : session(view, outlet, [&now] { return now; }) {}
+    RecordingView view;
+    RecordingOutlet outlet;
+    ChatSession session;
+
+    const std::string& lastSent() const { return outlet.messages.back().bytes; }
+};
 
 class Session : public testing::Test {
 protected:
@@ -76,61 +85,118 @@ protected:
     }
     void TearDown() override { PrimeGeneration::SetClockSource(nullptr); }
 
+    // `bytes` come in one read, after a pause longer than any the session
+    // waits for; then time passes as the session asks, until it waits for
+    // nothing. Returns the errors raised, as the front end would show them.
+    std::vector<std::string> read(Side& to, const std::string& bytes)
+    {
+        now += MessageAssembler::GiveUpTime;
+        std::vector<std::string> errors;
+        const auto caught = [&errors](const auto& step) {
+            try {
+                step();
+            } catch (const ESessionError& error) {
+                errors.emplace_back(error.what());
+            }
+        };
+        caught([&] { to.session.dataArrived(bytes); });
+        // Each wake-up takes in what waits or moves a deadline on; a few
+        // dozen are plenty for any one read.
+        for (int wakeUps = 0; to.view.wakeUp; ++wakeUps) {
+            if (wakeUps == 100) {
+                ADD_FAILURE() << "the session keeps asking for wake-ups";
+                break;
+            }
+            now += *to.view.wakeUp;
+            caught([&] { to.session.timePassed(); });
+        }
+        return errors;
+    }
+
     // Both key messages cross: `server` accepted, `client` connected.
     void exchange()
     {
-        const std::string serverMessage = server.generateOwnKey(true);
-        server.awaitPeerKey(true);
-        const std::string clientMessage = client.generateOwnKey(false);
-        client.awaitPeerKey(false);
-        server.receiveText(clientMessage);
-        client.receiveText(serverMessage);
+        server.session.connectionAccepted("10.0.0.7");
+        client.session.connectionMade("peer.example");
+        EXPECT_EQ(read(server, client.lastSent()), std::vector<std::string>{});
+        EXPECT_EQ(read(client, server.lastSent()), std::vector<std::string>{});
     }
 
-    // Received bytes wait until nothing more has come for a moment.
-    void settle()
+    // The user of `from` types `line` and presses Enter; `to` reads what was sent.
+    void type(Side& from, Side& to, const QString& line)
     {
-        now += MessageAssembler::SettleTime;
-        server.timePassed();
-        client.timePassed();
+        const std::size_t sentBefore = from.outlet.messages.size();
+        from.view.input = line;
+        from.session.enterPressed();
+        ASSERT_EQ(from.outlet.messages.size(), sentBefore + 1);
+        EXPECT_TRUE(from.view.input.isEmpty());
+        EXPECT_EQ(from.view.sent.last(), line);
+        EXPECT_EQ(read(to, from.lastSent()), std::vector<std::string>{});
     }
 
     int clockTicks = 0;
     MessageAssembler::TimePoint now{};
-    RecordingView serverView, clientView;
-    RecordingOutlet serverOutlet, clientOutlet;
-    ChatSession server{serverView, serverOutlet, [this] { return now; }};
-    ChatSession client{clientView, clientOutlet, [this] { return now; }};
+    Side server{now}, client{now};
 };
 
 } // namespace
 
-TEST_F(Session, KeyMessagesAreDecryptExponentSeparatorModulus)
+TEST_F(Session, ConnectionEventsSendTheKeyMessageInTheirRoleAndShowThePeer)
 {
-    const std::string serverMessage = server.generateOwnKey(true);
-    EXPECT_EQ(serverMessage, decimal(server.serverKey().DecryptExponent) + "//" + decimal(server.serverKey().Modulus));
-    const std::string clientMessage = client.generateOwnKey(false);
-    EXPECT_EQ(clientMessage, decimal(client.clientKey().DecryptExponent) + "::" + decimal(client.clientKey().Modulus));
-    EXPECT_TRUE(QRegularExpression("^[1-9][0-9]*::[1-9][0-9]*$").match(QString::fromStdString(clientMessage)).hasMatch());
-    EXPECT_FALSE(server.awaitingKey());
+    server.session.connectionAccepted("10.0.0.7");
+    client.session.connectionMade("peer.example");
+    ASSERT_EQ(server.outlet.messages.size(), 1u);
+    ASSERT_EQ(client.outlet.messages.size(), 1u);
+    EXPECT_TRUE(server.outlet.messages[0].serverRole);
+    EXPECT_FALSE(client.outlet.messages[0].serverRole);
+    const PrimeGeneration::KeyPair& serverKey = server.session.serverKey();
+    const PrimeGeneration::KeyPair& clientKey = client.session.clientKey();
+    EXPECT_EQ(server.lastSent(), Decimal(serverKey.DecryptExponent) + "//" + Decimal(serverKey.Modulus));
+    EXPECT_EQ(client.lastSent(), Decimal(clientKey.DecryptExponent) + "::" + Decimal(clientKey.Modulus));
+    EXPECT_TRUE(QRegularExpression("^[1-9][0-9]*::[1-9][0-9]*$").match(QString::fromStdString(client.lastSent())).hasMatch());
+    EXPECT_EQ(server.view.statusText, "Connected to: 10.0.0.7");
+    EXPECT_EQ(client.view.statusText, "Connected to: peer.example");
+    EXPECT_TRUE(server.session.awaitingKey() && client.session.awaitingKey());
+
+    // A key message that ends where the read does may go on in the next
+    // read: it is taken once the connection has been quiet for a moment.
+    client.session.dataArrived(server.lastSent());
+    EXPECT_TRUE(client.session.awaitingKey());
+    ASSERT_EQ(client.view.wakeUp, MessageAssembler::SettleTime);
+    now += *client.view.wakeUp;
+    client.session.timePassed();
+    EXPECT_FALSE(client.session.awaitingKey());
+    EXPECT_EQ(client.view.wakeUp, std::nullopt);
 }
 
 TEST_F(Session, PeerValuesLandInTheOtherRolesPair)
 {
     exchange();
-    EXPECT_FALSE(server.awaitingKey());
-    EXPECT_FALSE(client.awaitingKey());
-    EXPECT_TRUE(server.serverRole());
-    EXPECT_FALSE(client.serverRole());
-    EXPECT_EQ(decimal(server.clientKey().Modulus), decimal(client.clientKey().Modulus));
-    EXPECT_EQ(decimal(server.clientKey().DecryptExponent), decimal(client.clientKey().DecryptExponent));
-    EXPECT_EQ(decimal(client.serverKey().Modulus), decimal(server.serverKey().Modulus));
-    EXPECT_EQ(decimal(client.serverKey().DecryptExponent), decimal(server.serverKey().DecryptExponent));
-    EXPECT_TRUE(serverView.incoming.isEmpty());
-    EXPECT_TRUE(clientView.incoming.isEmpty());
+    EXPECT_FALSE(server.session.awaitingKey() || client.session.awaitingKey());
+    EXPECT_TRUE(server.session.serverRole());
+    EXPECT_FALSE(client.session.serverRole());
+    EXPECT_EQ(Decimal(server.session.clientKey().Modulus), Decimal(client.session.clientKey().Modulus));
+    EXPECT_EQ(Decimal(server.session.clientKey().DecryptExponent), Decimal(client.session.clientKey().DecryptExponent));
+    EXPECT_EQ(Decimal(client.session.serverKey().Modulus), Decimal(server.session.serverKey().Modulus));
+    EXPECT_EQ(Decimal(client.session.serverKey().DecryptExponent), Decimal(server.session.serverKey().DecryptExponent));
+    EXPECT_TRUE(server.view.incoming.isEmpty() && client.view.incoming.isEmpty());
     // Each view heard the exchange start and finish, once each.
-    EXPECT_EQ(serverView.keyExchange, QList<bool>({false, true}));
-    EXPECT_EQ(clientView.keyExchange, QList<bool>({false, true}));
+    EXPECT_EQ(server.view.keyExchange, QList<bool>({false, true}));
+    EXPECT_EQ(client.view.keyExchange, QList<bool>({false, true}));
+}
+
+TEST_F(Session, KeyAndFirstLineInOneReadAreBothTaken)
+{
+    server.session.connectionAccepted("10.0.0.7");
+    client.session.connectionMade("peer.example");
+    EXPECT_EQ(read(server, client.lastSent()), std::vector<std::string>{});
+    const std::string serverKeyMessage = server.lastSent();
+    server.view.input = "right behind the key";
+    server.session.enterPressed();
+    ASSERT_EQ(server.outlet.messages.size(), 2u);
+    EXPECT_EQ(read(client, serverKeyMessage + server.lastSent()), std::vector<std::string>{});
+    EXPECT_FALSE(client.session.awaitingKey());
+    EXPECT_EQ(client.view.incoming, QStringList({"right behind the key"}));
 }
 
 TEST_F(Session, RandomLinesTravelBothWays)
@@ -145,104 +211,74 @@ TEST_F(Session, RandomLinesTravelBothWays)
         for (int i = 0; i < length; ++i)
             text += alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
         const QString line = QString::fromStdU32String(text);
-        ChatSession& from = round % 2 ? server : client;
-        ChatSession& to = round % 2 ? client : server;
-        RecordingView& toView = round % 2 ? clientView : serverView;
-        to.receiveText(from.encryptOwnLine(utf8(line)));
-        ASSERT_FALSE(toView.incoming.isEmpty());
-        ASSERT_EQ(toView.incoming.last(), line) << "seed " << seed << " round " << round;
+        Side& from = round % 2 ? server : client;
+        Side& to = round % 2 ? client : server;
+        const auto shownBefore = to.view.incoming.size();
+        type(from, to, line);
+        const QStringList shown = to.view.incoming.mid(shownBefore);
+        ASSERT_TRUE(shown.size() == 1 && shown[0] == line)
+            << "seed " << seed << " round " << round << ": sent '" << line.toStdString() << "', shown '"
+            << shown.join("' '").toStdString() << "'";
     }
 }
 
 TEST_F(Session, EmptyLineArrivesAsEmptyLine)
 {
     exchange();
-    client.receiveText(server.encryptOwnLine(""));
-    EXPECT_EQ(clientView.incoming, QStringList({""}));
+    type(server, client, "");
+    EXPECT_EQ(client.view.incoming, QStringList({""}));
 }
 
 TEST_F(Session, NewConnectionReplacesThePeerValues)
 {
     exchange();
-    const std::string oldModulus = decimal(client.serverKey().Modulus);
+    const std::string oldModulus = Decimal(client.session.serverKey().Modulus);
     exchange();
-    EXPECT_NE(decimal(client.serverKey().Modulus), oldModulus);
-    client.receiveText(server.encryptOwnLine("new"));
-    EXPECT_EQ(clientView.incoming.last(), "new");
+    EXPECT_NE(Decimal(client.session.serverKey().Modulus), oldModulus);
+    type(server, client, "new");
+    EXPECT_EQ(client.view.incoming, QStringList({"new"}));
 }
 
 TEST_F(Session, EnterBeforeAnyConnectionSendsNothingAndKeepsTheLine)
 {
-    clientView.input = "typed";
-    client.enterPressed();
-    EXPECT_EQ(clientView.input, "typed");
-    EXPECT_TRUE(clientView.sent.isEmpty());
-    EXPECT_THROW((void)client.encryptOwnLine("typed"), ESessionError);
+    client.view.input = "typed";
+    client.session.enterPressed();
+    EXPECT_EQ(client.view.input, "typed");
+    EXPECT_TRUE(client.view.sent.isEmpty());
+    EXPECT_TRUE(client.outlet.messages.empty());
+    EXPECT_THROW((void)client.session.encryptOwnLine("typed"), ESessionError);
 }
 
 TEST_F(Session, EnterDuringTheKeyExchangeSendsNothing)
 {
-    (void)server.generateOwnKey(true);
-    server.awaitPeerKey(true);
-    serverView.input = "too early";
-    server.enterPressed();
-    EXPECT_EQ(serverView.input, "too early");
-    EXPECT_TRUE(serverView.sent.isEmpty());
-}
-
-TEST_F(Session, ConnectionEventsSendTheKeyMessageInTheirRoleAndShowThePeer)
-{
-    server.connectionAccepted("10.0.0.7");
-    client.connectionMade("peer.example");
-    ASSERT_EQ(serverOutlet.messages.size(), 1u);
-    ASSERT_EQ(clientOutlet.messages.size(), 1u);
-    EXPECT_TRUE(serverOutlet.messages[0].serverRole);
-    EXPECT_FALSE(clientOutlet.messages[0].serverRole);
-    EXPECT_EQ(serverOutlet.messages[0].bytes,
-              decimal(server.serverKey().DecryptExponent) + "//" + decimal(server.serverKey().Modulus));
-    EXPECT_EQ(serverView.statusText, "Connected to: 10.0.0.7");
-    EXPECT_EQ(clientView.statusText, "Connected to: peer.example");
-    EXPECT_TRUE(server.awaitingKey() && client.awaitingKey());
-
-    server.dataArrived(clientOutlet.messages[0].bytes);
-    client.dataArrived(serverOutlet.messages[0].bytes);
-    EXPECT_TRUE(server.awaitingKey());
-    ASSERT_EQ(clientView.wakeUp, MessageAssembler::SettleTime);
-    settle();
-    EXPECT_FALSE(server.awaitingKey() || client.awaitingKey());
-    serverView.input = "hello";
-    server.enterPressed();
-    EXPECT_EQ(serverView.input, "");
-    EXPECT_EQ(serverView.sent, QStringList({"hello"}));
-    ASSERT_EQ(serverOutlet.messages.size(), 2u);
-    EXPECT_TRUE(serverOutlet.messages[1].serverRole);
-    client.dataArrived(serverOutlet.messages[1].bytes);
-    settle();
-    EXPECT_EQ(clientView.incoming, QStringList({"hello"}));
-    EXPECT_EQ(clientView.wakeUp, std::nullopt);
+    server.session.connectionAccepted("10.0.0.7");
+    server.view.input = "too early";
+    server.session.enterPressed();
+    EXPECT_EQ(server.view.input, "too early");
+    EXPECT_TRUE(server.view.sent.isEmpty());
+    EXPECT_EQ(server.outlet.messages.size(), 1u);
 }
 
 TEST_F(Session, EnterAfterTheConnectionEndedKeepsTheLine)
 {
     exchange();
-    clientOutlet.open = false;
-    clientView.input = "nobody hears";
-    client.enterPressed();
-    EXPECT_EQ(clientView.input, "nobody hears");
-    EXPECT_TRUE(clientView.sent.isEmpty());
+    client.outlet.open = false;
+    client.view.input = "nobody hears";
+    client.session.enterPressed();
+    EXPECT_EQ(client.view.input, "nobody hears");
+    EXPECT_TRUE(client.view.sent.isEmpty());
 
     // An error of the connection escapes and the line stays, too.
-    serverOutlet.failing = true;
-    serverView.input = "nobody hears";
-    EXPECT_THROW(server.enterPressed(), std::runtime_error);
-    EXPECT_EQ(serverView.input, "nobody hears");
-    EXPECT_TRUE(serverView.sent.isEmpty());
+    server.outlet.failing = true;
+    server.view.input = "nobody hears";
+    EXPECT_THROW(server.session.enterPressed(), std::runtime_error);
+    EXPECT_EQ(server.view.input, "nobody hears");
+    EXPECT_TRUE(server.view.sent.isEmpty());
 }
 
 TEST_F(Session, MalformedKeyMessagesAreRefusedAndTheKeyIsStillAwaited)
 {
-    (void)server.generateOwnKey(true);
-    server.awaitPeerKey(true);
+    server.session.connectionAccepted("10.0.0.7");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"12345", "the separator :: is missing"},
         {"12//34", "the separator :: is missing"},
@@ -267,121 +303,114 @@ TEST_F(Session, MalformedKeyMessagesAreRefusedAndTheKeyIsStillAwaited)
         {std::string(400, '9') + "::77", "the exponent is not below the modulus"},
     };
     for (const auto& [message, reason] : cases) {
-        try {
-            server.receiveText(message);
-            ADD_FAILURE() << "accepted: " << message;
-        } catch (const ESessionError& error) {
-            EXPECT_EQ(std::string(error.what()), "The peer's key message is malformed: " + reason) << message;
-        }
-        EXPECT_TRUE(server.awaitingKey()) << message;
-        EXPECT_EQ(server.clientKey().Modulus, nullptr) << message;
-        EXPECT_EQ(server.clientKey().DecryptExponent, nullptr) << message;
+        EXPECT_EQ(read(server, message), std::vector<std::string>{"The peer's key message is malformed: " + reason})
+            << message;
+        EXPECT_TRUE(server.session.awaitingKey()) << message;
+        EXPECT_EQ(server.session.clientKey().Modulus, nullptr) << message;
+        EXPECT_EQ(server.session.clientKey().DecryptExponent, nullptr) << message;
     }
-    EXPECT_TRUE(serverView.incoming.isEmpty());
+    EXPECT_TRUE(server.view.incoming.isEmpty());
     // A refused key message never reports the exchange as finished.
-    EXPECT_EQ(serverView.keyExchange, QList<bool>({false}));
+    EXPECT_EQ(server.view.keyExchange, QList<bool>({false}));
+    // The genuine key still comes through afterwards.
+    client.session.connectionMade("peer.example");
+    EXPECT_EQ(read(server, client.lastSent()), std::vector<std::string>{});
+    EXPECT_FALSE(server.session.awaitingKey());
 }
 
 TEST_F(Session, KeyMessagesAtTheLimitsAreTaken)
 {
-    (void)server.generateOwnKey(true);
-    server.awaitPeerKey(true);
-    server.receiveText("1::2");
-    EXPECT_FALSE(server.awaitingKey());
-    EXPECT_EQ(decimal(server.clientKey().Modulus), "2");
+    server.session.connectionAccepted("10.0.0.7");
+    EXPECT_EQ(read(server, "1::2"), std::vector<std::string>{});
+    EXPECT_FALSE(server.session.awaitingKey());
+    EXPECT_EQ(Decimal(server.session.clientKey().Modulus), "2");
 
-    server.awaitPeerKey(true);
-    server.receiveText("0003::" + TwoTo1024Less1);
-    EXPECT_FALSE(server.awaitingKey());
-    EXPECT_EQ(decimal(server.clientKey().DecryptExponent), "3");
-    EXPECT_EQ(decimal(server.clientKey().Modulus), TwoTo1024Less1);
+    server.session.connectionAccepted("10.0.0.7");
+    EXPECT_EQ(read(server, "0003::" + TwoTo1024Less1), std::vector<std::string>{});
+    EXPECT_FALSE(server.session.awaitingKey());
+    EXPECT_EQ(Decimal(server.session.clientKey().DecryptExponent), "3");
+    EXPECT_EQ(Decimal(server.session.clientKey().Modulus), TwoTo1024Less1);
 
-    client.awaitPeerKey(false);
-    EXPECT_THROW(client.receiveText("3::77"), ESessionError);
-    client.receiveText("3//77");
-    EXPECT_FALSE(client.awaitingKey());
-    EXPECT_EQ(decimal(client.serverKey().Modulus), "77");
+    // Each role reads only the other role's separator.
+    client.session.connectionMade("peer.example");
+    EXPECT_EQ(read(client, "3::77").size(), 1u);
+    EXPECT_TRUE(client.session.awaitingKey());
+    EXPECT_EQ(read(client, "3//77"), std::vector<std::string>{});
+    EXPECT_FALSE(client.session.awaitingKey());
+    EXPECT_EQ(Decimal(client.session.serverKey().Modulus), "77");
 }
 
-TEST_F(Session, LineBeforeAnyKeyIsRefused)
+TEST_F(Session, BytesBeforeAnyConnectionAreNeitherShownNorTakenAsTheNextKey)
 {
-    try {
-        client.receiveText("something");
-        FAIL() << "no error";
-    } catch (const ESessionError& error) {
-        EXPECT_STREQ(error.what(), "A line arrived before the peer's key");
-    }
-    EXPECT_TRUE(clientView.incoming.isEmpty());
+    EXPECT_EQ(read(client, "something"), std::vector<std::string>{});
+    EXPECT_TRUE(client.view.incoming.isEmpty());
+    EXPECT_FALSE(client.session.awaitingKey());
+    exchange();
+    type(server, client, "fresh start");
+    EXPECT_EQ(client.view.incoming, QStringList({"fresh start"}));
 }
 
-TEST_F(Session, OverlongLineMessageIsRefusedBeforeDecrypting)
+TEST_F(Session, OverlongLineMessagesAreNotTaken)
 {
     exchange();
-    try {
-        client.receiveText(std::string(ChatSession::MaxLineMessage + 1, 'x'));
-        FAIL() << "no error";
-    } catch (const ESessionError& error) {
-        EXPECT_STREQ(error.what(), "The received line is too long: 16385 bytes, at most 16384 are taken in");
-    }
-    EXPECT_TRUE(clientView.incoming.isEmpty());
+    // A line whose message is beyond the limit is refused where it is typed...
+    const QString tooLong(static_cast<qsizetype>(ChatSession::MaxLineMessage + 1), u'q');
+    server.view.input = tooLong;
+    EXPECT_THROW(server.session.enterPressed(), ESessionError);
+    EXPECT_EQ(server.view.input, tooLong);
+    EXPECT_EQ(server.outlet.messages.size(), 1u);
+    // ...and never shown where it arrives, also from a peer that sends it anyway.
+    const std::string message = server.session.encryptOwnLine(utf8(tooLong));
+    ASSERT_GT(message.size(), ChatSession::MaxLineMessage);
+    EXPECT_EQ(read(client, message).size(), 1u);
+    EXPECT_TRUE(client.view.incoming.isEmpty());
 
-    const std::string longLine(6000, 'q');
-    const std::string chunk = server.encryptOwnLine(longLine);
-    ASSERT_LE(chunk.size(), ChatSession::MaxLineMessage);
-    client.receiveText(chunk);
-    EXPECT_EQ(clientView.incoming.last(), QString::fromStdString(longLine));
+    const QString longLine(6000, u'q');
+    type(server, client, longLine);
+    EXPECT_EQ(client.view.incoming, QStringList({longLine}));
 }
 
-TEST_F(Session, ChunkWithoutMarkerIsAClearError)
+TEST_F(Session, BytesThatReadAsNoLineAreOneClearError)
 {
     exchange();
     // Byte 1 codes as eight zero digits: every block is zero, no marker anywhere.
-    try {
-        client.receiveText(std::string(8, '\x01'));
-        FAIL() << "no error";
-    } catch (const ESessionError& error) {
-        // Said once, not twice.
-        EXPECT_STREQ(error.what(), "The received line cannot be decrypted");
-    }
-    EXPECT_TRUE(clientView.incoming.isEmpty());
-    EXPECT_FALSE(client.awaitingKey());
+    EXPECT_EQ(read(client, std::string(8, '\x01')),
+              std::vector<std::string>{"The received data cannot be decrypted: 8 bytes that read as no line were dropped"});
+    EXPECT_TRUE(client.view.incoming.isEmpty());
+    EXPECT_FALSE(client.session.awaitingKey());
 }
 
-TEST_F(Session, ArbitraryChunksEitherShowALineOrAreRefused)
+TEST_F(Session, ArbitraryReadsEitherShowLinesOrAreRefused)
 {
     exchange();
-    const uint64_t seed = PropertySeed("ArbitraryChunksEitherShowALineOrAreRefused");
+    const uint64_t seed = PropertySeed("ArbitraryReadsEitherShowLinesOrAreRefused");
     std::mt19937 random(static_cast<unsigned>(seed));
-    int shown = 0, refused = 0;
     for (int round = 0; round < 150; ++round) {
         std::string chunk(std::uniform_int_distribution<std::size_t>(1, 120)(random), '\0');
         for (char& byte : chunk)
             byte = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
-        const auto before = clientView.incoming.size();
-        try {
-            client.receiveText(chunk);
-            ASSERT_EQ(clientView.incoming.size(), before + 1) << "seed " << seed << " round " << round;
-            ++shown;
-        } catch (const ESessionError&) {
-            ASSERT_EQ(clientView.incoming.size(), before) << "seed " << seed << " round " << round;
-            ++refused;
-        }
+        const auto before = client.view.incoming.size();
+        const std::vector<std::string> errors = read(client, chunk);
+        // Nothing goes silently: what reads as no line is one error.
+        ASSERT_LE(errors.size(), 1u) << "seed " << seed << " round " << round;
+        ASSERT_TRUE(client.view.incoming.size() > before || errors.size() == 1)
+            << "seed " << seed << " round " << round;
+        ASSERT_EQ(client.view.wakeUp, std::nullopt) << "seed " << seed << " round " << round;
     }
-    EXPECT_EQ(shown + refused, 150);
     // The session still reads genuine lines afterwards.
-    client.receiveText(server.encryptOwnLine("still here"));
-    EXPECT_EQ(clientView.incoming.last(), "still here");
+    type(server, client, "still here");
+    EXPECT_EQ(client.view.incoming.last(), "still here");
 }
 
 TEST_F(Session, LinesThatAreNotUtf8AreShownByteByByte)
 {
     exchange();
-    client.receiveText(server.encryptOwnLine("caf\xe9 \xfc"));
-    ASSERT_EQ(clientView.incoming.size(), 1);
-    EXPECT_EQ(clientView.incoming.last(), QString::fromUtf8("caf\u00e9 \u00fc"));
-    client.receiveText(server.encryptOwnLine("caf\xc3\xa9"));
-    EXPECT_EQ(clientView.incoming.last(), QString::fromUtf8("caf\u00e9"));
+    const auto arrives = [this](const std::string& bytes) {
+        EXPECT_EQ(read(client, server.session.encryptOwnLine(bytes)), std::vector<std::string>{});
+        return client.view.incoming.isEmpty() ? QString() : client.view.incoming.takeLast();
+    };
+    EXPECT_EQ(arrives("caf\xe9 \xfc"), QString::fromUtf8("caf\u00e9 \u00fc"));
+    EXPECT_EQ(arrives("caf\xc3\xa9"), QString::fromUtf8("caf\u00e9"));
     // A multi-byte sequence cut short at the end of the line is not UTF-8 either.
-    client.receiveText(server.encryptOwnLine("ab\xe2\x82"));
-    EXPECT_EQ(clientView.incoming.last(), QString::fromLatin1("ab\xe2\x82"));
+    EXPECT_EQ(arrives("ab\xe2\x82"), QString::fromLatin1("ab\xe2\x82"));
 }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,11 +44,6 @@ void drainEvents()
         waitUntil([&through] { return through; });
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void settle(std::chrono::milliseconds period)
-{
-    nettest::settle(static_cast<int>(period.count()));
 }
 
 namespace {
@@ -134,6 +130,14 @@ bool RawEnd::pump()
             closed_ = true;
         return !closed_;
     }
+}
+
+std::size_t RawEnd::unread() const
+{
+    int count = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &count) != 0)
+        return 0;
+    return static_cast<std::size_t>(count);
 }
 
 bool RawEnd::waitClosed(std::chrono::milliseconds timeout)

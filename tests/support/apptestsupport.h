@@ -49,9 +49,6 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 // that was pending when it was called has been processed. For checks that
 // something did NOT follow from what the test has already seen happen.
 void drainEvents();
-// Processes events for a fixed `period`. A timed guess: new tests wait for a
-// condition, or for drainEvents(), instead.
-void settle(std::chrono::milliseconds period = std::chrono::milliseconds(200));
 
 // A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.
 int freePort();
@@ -76,6 +73,8 @@ public:
     void reset();
     // Reads what has arrived; false once the peer has closed.
     bool pump();
+    // Bytes that have arrived and wait unread in the system's buffer.
+    std::size_t unread() const;
     // Waits for the peer to close (a read of 0 bytes).
     bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::string& received() { return received_; }

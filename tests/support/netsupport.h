@@ -45,12 +45,6 @@ inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000)
     return true;
 }
 
-// Lets queued work (notifications, deferred releases) run for a short while.
-inline void settle(int ms = 50)
-{
-    waitFor([] { return false; }, ms);
-}
-
 // A descriptor closed on scope exit.
 class Fd {
 public:

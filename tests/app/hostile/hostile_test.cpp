@@ -244,9 +244,11 @@ TEST_F(HostilePeer, BadLinesAfterTheKeyAreReportedOrShownAsJunk)
 
     // A 1 MB flood that reads as no line: one error, however many reads it takes.
     const qsizetype errorsBeforeHuge = dialogs.errors.size();
+    // A line right behind it shows that all of it has been read.
     peer.send(std::string(1 << 20, 'A'));
-    ASSERT_TRUE(waitUntil([&] { return dialogs.errors.size() > errorsBeforeHuge; }));
-    settle(2500ms);
+    peer.send(Encrypt("after the flood"));
+    ASSERT_TRUE(waitUntil([&] { return Lines(form.Memo2).last() == "after the flood"; }))
+        << Lines(form.Memo2).last().toStdString();
     EXPECT_EQ(dialogs.errors.size(), errorsBeforeHuge + 1) << dialogs.errors.join('\n').toStdString();
     EXPECT_TRUE(dialogs.errors.last().startsWith("The received data cannot be decrypted: "));
 
@@ -325,8 +327,22 @@ TEST_F(HostilePeer, ConnectionStormThenAGoodPeerChats)
         if (i % 4 == 0)
             QCoreApplication::processEvents();
     }
-    // Whatever the storm left behind drains; then the window listens again.
-    settle(1000ms);
+    // A probe after the storm: once one is taken as the peer (the window's
+    // key reaches it), every connection before it has been dealt with.
+    bool keyed = false;
+    for (int probes = 0; probes < 20 && !keyed; ++probes) {
+        RawEnd probe = RawEnd::connectTo(port);
+        if (probe.valid())
+            waitUntil([&] {
+                const bool open = probe.pump();
+                keyed = probe.received().find("//") != std::string::npos;
+                return keyed || !open;
+            }, 30s);
+        else
+            waitUntil([&] { return form.link().serverSocket()->Active(); }, 5s);
+    }
+    ASSERT_TRUE(keyed) << "no probe was taken as the peer after the storm";
+    // The probe has hung up; the window listens again.
     ASSERT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }, 20s))
         << "status: " << form.status().toStdString() << ", listening: " << form.link().serverSocket()->Active()
         << ", connections: " << form.link().serverSocket()->Socket()->ActiveConnections() << ", errors: "
@@ -347,7 +363,8 @@ TEST_F(HostilePeer, ResetByThePeerLeavesTheWindowListening)
     {
         RawEnd peer = RawEnd::connectTo(port);
         ASSERT_TRUE(waitUntil([&] { return form.status() == "Connected to: 127.0.0.1"; }));
-        settle(300ms); // the key message lands, unread, in the peer's buffer
+        // The key message lands, unread, in the peer's buffer.
+        ASSERT_TRUE(waitUntil([&] { return peer.unread() > 0; }));
     }
     EXPECT_TRUE(waitUntil([&] { return form.status() == "Listening..." && form.link().serverSocket()->Active(); }, 15s))
         << "status: " << form.status().toStdString()
@@ -422,10 +439,11 @@ TEST_F(HostilePeer, AScannerResettingItsConnectionsOpensNoBox)
         probe.reset();
     }
     ASSERT_TRUE(waitUntil(idle, 20s));
-    settle(300ms);
-    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(" | ").toStdString();
-    EXPECT_TRUE(Lines(form.Memo2).contains("***** Windows Sockets Error #104")) << form.Memo2->toPlainText().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return Lines(form.Memo2).contains("***** Windows Sockets Error #104"); }))
+        << form.Memo2->toPlainText().toStdString();
+    // A whole chat after the scan shows that the window got past every probe.
     ChatWithGoodPeer();
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join(" | ").toStdString();
 }
 
 // Lines the peer cannot take are refused at Enter: one whose message would be
@@ -507,19 +525,16 @@ TEST_F(HostilePeer, LinesThePeerCannotTakeAreRefusedAtEnter)
         peer.pump();
         return connection->PendingSendBytes() == 0;
     }));
-    settle(200ms);
-    peer.pump();
-    const std::size_t before = peer.received().size();
+    // The same line under the same key makes the same message: it arrives
+    // behind everything queued before it.
+    const std::string through = form.session().encryptOwnLine("through again");
     type(QStringLiteral("through again"));
     EXPECT_EQ(PaneLines(form.Memo1), sentLines + 1);
     EXPECT_TRUE(waitUntil([&] {
         peer.pump();
-        try {
-            return DecryptFromWindow(peer.received().substr(before), windowKey) == "through again";
-        } catch (const RSA::ECipherError&) {
-            return false;
-        }
+        return peer.received().ends_with(through);
     }));
+    EXPECT_EQ(DecryptFromWindow(through, windowKey), "through again");
     EXPECT_EQ(dialogs.errors.size(), errorsBefore + 1 + Refused);
     Hangup(peer);
 }
