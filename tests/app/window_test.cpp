@@ -81,11 +81,14 @@ TEST_F(ChatWindow, CaptionsMenuAndSocketSettings)
     ASSERT_EQ(form.MainMenu1->actions().size(), 2);
     EXPECT_EQ(form.MainMenu1->actions()[0]->text(), "&File");
     EXPECT_EQ(form.MainMenu1->actions()[1]->text(), "&Help");
-    EXPECT_EQ(actionTexts(form.File1), QStringList({"&Listen", "&Connect...", "&Disconnect", "-", "E&xit"}));
+    EXPECT_EQ(actionTexts(form.File1),
+              QStringList({"&Listen", "&Connect...", "&Disconnect", "-", "Open Port on &Router", "-", "E&xit"}));
     EXPECT_EQ(actionTexts(form.Help1), QStringList({"&About"}));
     EXPECT_EQ(form.File1->actions()[3], form.N1);
     EXPECT_TRUE(form.FileListenItem->isCheckable());
     EXPECT_FALSE(form.FileListenItem->isChecked());
+    EXPECT_TRUE(form.FilePortMapItem->isCheckable());
+    EXPECT_TRUE(form.FilePortMapItem->isChecked());
     EXPECT_EQ(form.SpeedButton1->text(), "Connect!");
 
     EXPECT_EQ(form.link().clientSocket()->Port(), StartOptions::DefaultPort);
