@@ -28,13 +28,10 @@ QString helpText(StartOptions::Front front)
                                "the peer sends goes to standard output; status and errors go to standard error.\n");
     }
     text += QStringLiteral("\nOptions:\n"
-                           "  --listen        wait for a peer on the port (one peer at a time)\n");
-    if (window)
-        text += QStringLiteral("  --connect HOST  connect to HOST, a host name or dotted address\n");
-    else
-        text += QStringLiteral("  --connect HOST  connect to HOST, a host name, a dotted address or an IPv6 address\n"
-                               "                  (with or without brackets: ::1 or [::1])\n");
-    text += QStringLiteral("  --port N        the TCP port, 1 to 65535 (default 1024); both sides must use the same\n"
+                           "  --listen        wait for a peer on the port (one peer at a time)\n"
+                           "  --connect HOST  connect to HOST, a host name, a dotted address or an IPv6 address\n"
+                           "                  (with or without brackets: ::1 or [::1])\n"
+                           "  --port N        the TCP port, 1 to 65535 (default 1024); both sides must use the same\n"
                            "  --no-port-mapping\n"
                            "                  while listening, do not ask the router (UPnP-IGD, NAT-PMP) to forward\n"
                            "                  the port from the internet\n");

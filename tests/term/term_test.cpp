@@ -4,6 +4,8 @@
 #include "tests/support/apptestsupport.h"
 #include "tests/support/propertyseed.h"
 #include "tests/support/netsupport.h"
+#include "tests/support/privatenetwork.h"
+#include "tests/support/testprogram.h"
 
 #include "app/chatform.h"
 #include "link/chatlink.h"
@@ -23,6 +25,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
 
 namespace {
@@ -187,51 +190,14 @@ INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
                              return info.param ? "TermListens" : "WindowListens";
                          });
 
-// A program of the build, started with its standard streams on pipes.
-class Program {
+// The programs of the build; a listening one never asks this machine's router.
+class Program : public TestProgram {
 public:
     Program(const char* path, const QStringList& arguments,
             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+        : TestProgram(QString::fromLocal8Bit(path), arguments, environment)
     {
-        process_.setProgram(QString::fromLocal8Bit(path));
-        process_.setArguments(arguments);
-        process_.setProcessEnvironment(environment);
-        process_.start();
-        process_.waitForStarted();
     }
-    ~Program()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    void type(const QStringList& lines) { process_.write((lines.join('\n') + '\n').toUtf8()); }
-    void endInput() { process_.closeWriteChannel(); }
-    QByteArray& out()
-    {
-        out_ += process_.readAllStandardOutput();
-        return out_;
-    }
-    QByteArray& err()
-    {
-        err_ += process_.readAllStandardError();
-        return err_;
-    }
-    // Waits for the end of the program; its exit status, or -1 when it did not end.
-    int waitExit()
-    {
-        if (!waitUntil([this] { return process_.state() == QProcess::NotRunning; }))
-            return -1;
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-private:
-    QProcess process_;
-    QByteArray out_, err_;
 };
 
 QByteArray joined(const QStringList& lines)
@@ -379,6 +345,82 @@ TEST(WindowOptions, ListenAndConnectAtStart)
     RawEnd accepted = listener.accept();
     ASSERT_TRUE(accepted.valid()) << connecting.err().toStdString();
     ASSERT_TRUE(waitUntil([&] { return accepted.pump() && accepted.received().find("::") != std::string::npos; }));
+}
+
+// Both programs over IPv6 and IPv4, in a private network namespace whose
+// hosts file names a host with an unreachable IPv6 address and a live IPv4
+// one: a connect there must fall back to IPv4.
+const nettest::PrivateNetwork kTwoFamilies{{{"/etc/hosts", "127.0.0.1 localhost\n"
+                                                            "::1 localhost\n"
+                                                            "fd00:dead::1 deadsix.velmora.test\n"
+                                                            "127.0.0.1 deadsix.velmora.test\n"}},
+                                           {"fd00:dead::/64"}};
+
+#define ENTER_TWO_FAMILIES()                                                                                           \
+    do {                                                                                                               \
+        std::string why;                                                                                               \
+        const nettest::NetworkRun run = nettest::runInPrivateNetwork(kTwoFamilies, why);                               \
+        if (run == nettest::NetworkRun::Skipped)                                                                       \
+            GTEST_SKIP() << why;                                                                                       \
+        if (run == nettest::NetworkRun::Done)                                                                          \
+            return;                                                                                                    \
+    } while (false)
+
+// One terminal listens (and stays for the next peer); terminals connect in
+// turn by each form of address, each sending one line and leaving.
+TEST(ProgramsOverBothFamilies, OneListenerTakesEveryFormOfAddressInTurn)
+{
+    ENTER_TWO_FAMILIES();
+    const QString port = QString::number(freePort());
+    Program listener(VELMORA_TERM, {"--listen", "--keep", "--port", port});
+    ASSERT_TRUE(waitUntil([&] { return listener.err().contains("Listening..."); })) << listener.err().toStdString();
+    QByteArray expected;
+    for (const char* address : {"127.0.0.1", "::1", "[::1]", "deadsix.velmora.test"}) {
+        SCOPED_TRACE(address);
+        const QString line = QStringLiteral("by ") + QString::fromLatin1(address);
+        Program connector(VELMORA_TERM, {"--connect", address, "--port", port});
+        connector.type({line});
+        connector.endInput();
+        // It ends cleanly only once its line has gone out under crossed keys.
+        EXPECT_EQ(connector.waitExit(), 0) << connector.err().toStdString();
+        expected += joined({line});
+        ASSERT_TRUE(waitUntil([&] { return listener.out() == expected; })) << listener.out().toStdString();
+    }
+    const QByteArray err = listener.err();
+    EXPECT_EQ(err.count("Connected to: "), 4) << err.toStdString();
+    EXPECT_EQ(err.count("Connected to: ::1"), 2) << err.toStdString();
+}
+
+// The window in both roles over ::1, a terminal facing it.
+TEST(ProgramsOverBothFamilies, TheWindowListensAndConnectsOverIPv6)
+{
+    ENTER_TWO_FAMILIES();
+    const QString windowPort = QString::number(freePort());
+    Program listening(VELMORA_WINDOW, {"--listen", "--port", windowPort});
+    Program* connector = nullptr;
+    std::unique_ptr<Program> attempt;
+    // The window listens once its event loop runs: until then a connect is refused.
+    ASSERT_TRUE(waitUntil([&] {
+        if (attempt && attempt->waitExit() == 0)
+            return true;
+        attempt = std::make_unique<Program>(VELMORA_TERM, QStringList{"--connect", "::1", "--port", windowPort});
+        attempt->type({"to the window"});
+        attempt->endInput();
+        return false;
+    })) << listening.err().toStdString();
+    connector = attempt.get();
+    // The connecting side names its peer by the host name of ::1 in the hosts file.
+    EXPECT_TRUE(connector->err().contains("Connected to: localhost")) << connector->err().toStdString();
+
+    const QString termPort = QString::number(freePort());
+    Program listener(VELMORA_TERM, {"--listen", "--port", termPort});
+    ASSERT_TRUE(waitUntil([&] { return listener.err().contains("Listening..."); })) << listener.err().toStdString();
+    listener.type({"to the window"});
+    listener.endInput();
+    Program connecting(VELMORA_WINDOW, {"--connect", "[::1]", "--port", termPort});
+    // The window takes the line and closes when the terminal ends its output.
+    EXPECT_EQ(listener.waitExit(), 0) << listener.err().toStdString();
+    EXPECT_TRUE(listener.err().contains("Connected to: ::1")) << listener.err().toStdString();
 }
 
 } // namespace
