@@ -3,6 +3,7 @@
 #include "link/chatlink.h"
 #include "portmap/portmapper.h"
 #include "tests/support/netsupport.h"
+#include "tests/support/standinmapper.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -65,27 +66,8 @@ protected:
     RecordingFront front;
 };
 
-// Stands in for the router: records what the link asks of it, and answers
-// when the test says.
-class StandInMapper : public PortMapper {
-public:
-    using PortMapper::PortMapper;
-    void start(quint16 internalPort) override { calls.push_back("start " + std::to_string(internalPort)); }
-    void stop() override { calls.push_back("stop"); }
-    std::vector<std::string> calls;
-};
-
 class LinkMapping : public LinkTest {
 protected:
-    LinkMapping()
-    {
-        ChatLink::setPortMapperFactory([this](QObject* parent) {
-            mapper = new StandInMapper(parent);
-            return mapper;
-        });
-    }
-    ~LinkMapping() override { ChatLink::setPortMapperFactory(nullptr); }
-
     // What the link asked of the mapper since the last look.
     std::vector<std::string> newCalls()
     {
@@ -98,7 +80,8 @@ protected:
 
     std::vector<std::string> started() const { return {"start " + std::to_string(port)}; }
 
-    StandInMapper* mapper = nullptr;
+    StandInMappers mappers;
+    StandInMapper*& mapper = mappers.mapper;
 };
 
 using Calls = std::vector<std::string>;

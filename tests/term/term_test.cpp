@@ -5,6 +5,7 @@
 #include "tests/support/propertyseed.h"
 #include "tests/support/netsupport.h"
 #include "tests/support/privatenetwork.h"
+#include "tests/support/standinmapper.h"
 #include "tests/support/testprogram.h"
 
 #include "app/chatform.h"
@@ -138,6 +139,33 @@ TEST_P(TermAndWindow, PipedLinesCrossBothWaysAndEndOfInputClosesCleanly)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
     EXPECT_EQ(out.data(), (fromWindow + '\n').toUtf8());
     EXPECT_TRUE(err.data().contains("Connected to: ")) << err.data().toStdString();
+}
+
+// The router's forwarding, or why there is none, is one line on standard
+// error; --no-port-mapping asks no router at all.
+TEST_F(TermKeep, TheForwardingIsOneLineOnStandardError)
+{
+    StandInMappers mappers;
+    StartOptions options;
+    options.listen = true;
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+    chat.start();
+    ASSERT_NE(mappers.mapper, nullptr);
+    EXPECT_EQ(mappers.mapper->calls, std::vector<std::string>{"start " + std::to_string(port)});
+    emit mappers.mapper->mapped(QStringLiteral("2001:db8::7"), 40000, QStringLiteral("UPnP-IGD"));
+    emit mappers.mapper->failed(QStringLiteral("The router stopped forwarding port 40000."));
+    EXPECT_EQ(err.data(), "Listening...\n"
+                          "Port mapped: peers on the internet connect to [2001:db8::7]:40000 (UPnP-IGD)\n"
+                          "No port mapping: The router stopped forwarding port 40000.\n");
+    EXPECT_TRUE(out.data().isEmpty());
+
+    mappers.mapper = nullptr;
+    options.portMapping = false;
+    options.port = freePort();
+    TermChat unmapped(options, input.get(), out, err);
+    unmapped.start();
+    EXPECT_EQ(mappers.mapper, nullptr);
 }
 
 // --keep: the listening terminal outlives a peer that leaves, and what it
