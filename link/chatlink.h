@@ -51,9 +51,10 @@ public:
     ChatLink(ChatFront& front, AfterChat afterChat, QObject* parent = nullptr);
     ~ChatLink() override;
 
-    // How every link made from now on gets its port mapper. The programs put
-    // in the real one (portmap/) at start; until then links map nothing, so
-    // that links built in tests never speak to this machine's router.
+    // How links get their port mapper, made when listening first asks for
+    // one. The programs put in the real one (portmap/) at start; without one
+    // links map nothing, so that links built in tests never speak to this
+    // machine's router.
     static void setPortMapperFactory(PortMapperFactory factory);
 
     // The TCP port of both sockets; while neither is active.

@@ -18,7 +18,8 @@ public:
     std::vector<std::string> calls;
 };
 
-// While it lives, every ChatLink made gets a StandInMapper; `mapper` is the last one made.
+// While it lives, every ChatLink that asks for a mapper gets a StandInMapper;
+// `mapper` is the last one made.
 class StandInMappers {
 public:
     StandInMappers()
