@@ -297,6 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ExitCase{"TermHelp", VELMORA_TERM, {"--help"}, 0, "Usage: velmora-term"},
                     ExitCase{"TermVersion", VELMORA_TERM, {"--version"}, 0, "velmora-term 2.0"},
                     ExitCase{"WindowHelp", VELMORA_WINDOW, {"--help"}, 0, "Usage: velmora"},
+                    ExitCase{"TermHelpNamesIPv6", VELMORA_TERM, {"-h"}, 0, "or an IPv6 address\n                  (with or without brackets: ::1 or [::1])"},
+                    ExitCase{"WindowHelpNamesPortMapping", VELMORA_WINDOW, {"--help"}, 0, "--no-port-mapping\n"},
                     ExitCase{"WindowVersion", VELMORA_WINDOW, {"-v"}, 0, "velmora 2.0"},
                     ExitCase{"TermNoRole", VELMORA_TERM, {}, 2, "--listen or --connect"},
                     ExitCase{"TermBadPort", VELMORA_TERM, {"--listen", "--port", "65536"}, 2, "--port"},
