@@ -48,6 +48,8 @@ TChatForm::~TChatForm() = default;
 
 void TChatForm::start(const StartOptions& options)
 {
+    FilePortMapItem->setChecked(options.portMapping);
+    link_->setPortMapping(options.portMapping);
     runGuarded([this, &options] { link_->start(options); });
 }
 
@@ -127,6 +129,21 @@ void TChatForm::chatEnded()
     showKeysCrossed(false);
 }
 
+// Said in the incoming pane without asking for attention: the chat goes on
+// either way.
+void TChatForm::portMappingChanged(const QString& line)
+{
+    portMappingLine_ = line;
+    if (!line.isEmpty())
+        Memo2->appendPlainText(line);
+    showKeysCrossed(keysCrossedShown_);
+}
+
+void TChatForm::portMappingFailed(const QString& line)
+{
+    Memo2->appendPlainText(line);
+}
+
 void TChatForm::listenMarkChanged(bool on)
 {
     FileListenItem->setChecked(on);
@@ -186,6 +203,12 @@ void TChatForm::Exit1Click()
 {
     link_->shutDown();
     close();
+}
+
+// The choice holds for this run only.
+void TChatForm::FilePortMapItemClick(bool checked)
+{
+    link_->setPortMapping(checked);
 }
 
 void TChatForm::About1Click()

@@ -76,6 +76,8 @@ public:
     QLabel* Image1;               // the lock: open until both keys have crossed, then closed
     QMenu* Help1;                 // "&Help"
     QAction* About1;              // Help > About: the borderless about box
+    QAction* FilePortMapItem;     // File > Open Port on Router (a check item): listening asks the router to forward the port
+    QAction* N2;                  // the separator below it
 
     // Commands.
     void FileListenItemClick();
@@ -83,6 +85,7 @@ public:
     void Disconnect1Click();
     void Exit1Click();
     void About1Click();
+    void FilePortMapItemClick(bool checked);
     void FormResize();
     // Starts connecting to `address` as if it had been confirmed in the address prompt.
     void ConnectTo(const QString& address);
@@ -103,6 +106,8 @@ private:
     void chatStarting(bool accepted) override;
     void keyExchangeChanged(bool done) override;
     void chatEnded() override;
+    void portMappingChanged(const QString& line) override;
+    void portMappingFailed(const QString& line) override;
 
     void buildMenu();
     void buildClientArea();
@@ -118,5 +123,7 @@ private:
     AboutBox* aboutBox_;
     ChatLink* link_;
     bool keysCrossedShown_ = false;
+    // Where peers on the internet connect while the router forwards the port; empty otherwise.
+    QString portMappingLine_;
     bool errorBoxOpen_ = false;
 };

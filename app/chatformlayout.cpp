@@ -48,6 +48,12 @@ void TChatForm::buildMenu()
     Disconnect1->setObjectName(QStringLiteral("Disconnect1"));
     N1 = File1->addSeparator();
     N1->setObjectName(QStringLiteral("N1"));
+    FilePortMapItem = File1->addAction(QStringLiteral("Open Port on &Router"));
+    FilePortMapItem->setObjectName(QStringLiteral("FilePortMapItem"));
+    FilePortMapItem->setCheckable(true);
+    FilePortMapItem->setChecked(true);
+    N2 = File1->addSeparator();
+    N2->setObjectName(QStringLiteral("N2"));
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
@@ -62,6 +68,8 @@ void TChatForm::buildMenu()
         FileListenItem->setChecked(!checked);
         runGuarded([this] { FileListenItemClick(); });
     });
+    connect(FilePortMapItem, &QAction::triggered, this,
+            [this](bool checked) { runGuarded([this, checked] { FilePortMapItemClick(checked); }); });
     connect(FileConnectItem, &QAction::triggered, this, [this] { runGuarded([this] { FileConnectItemClick(); }); });
     connect(Disconnect1, &QAction::triggered, this, [this] { runGuarded([this] { Disconnect1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { runGuarded([this] { Exit1Click(); }); });
@@ -169,7 +177,7 @@ void TChatForm::describeControls()
         control->setAccessibleDescription(description);
     };
     describe(MainMenu1, QStringLiteral("Menu bar"), QStringLiteral("The File menu (Alt+F) and the Help menu (Alt+H)"));
-    describe(File1, QStringLiteral("File"), QStringLiteral("Listen, Connect, Disconnect and Exit"));
+    describe(File1, QStringLiteral("File"), QStringLiteral("Listen, Connect, Disconnect, Open Port on Router and Exit"));
     describe(Help1, QStringLiteral("Help"), QStringLiteral("About Velmora v2"));
     describe(SpeedButton1, QStringLiteral("Connect!"),
              QStringLiteral("Asks for the address of a computer and connects to it, as File, Connect does"));
@@ -190,7 +198,9 @@ void TChatForm::describeControls()
 }
 
 // The lock in the tool panel: open while idle or while the keys are being
-// exchanged, closed once both keys have crossed. The status texts stay as they are.
+// exchanged, closed once both keys have crossed. Its tooltip also says where
+// peers on the internet connect while the router forwards the port. The
+// status texts stay as they are.
 void TChatForm::showKeysCrossed(bool crossed)
 {
     keysCrossedShown_ = crossed;
@@ -199,8 +209,9 @@ void TChatForm::showKeysCrossed(bool crossed)
     const QString state = crossed
         ? QStringLiteral("Closed lock: both keys have crossed; Enter sends the line encrypted")
         : QStringLiteral("Open lock: no keys have crossed yet; Enter sends nothing");
-    Image1->setToolTip(state);
-    Image1->setAccessibleDescription(state);
+    const QString described = portMappingLine_.isEmpty() ? state : state + u'\n' + portMappingLine_;
+    Image1->setToolTip(described);
+    Image1->setAccessibleDescription(described);
 }
 
 // The controls stack from the top at fixed heights; only the incoming pane

@@ -5,6 +5,7 @@
 #include "app/dialogs.h"
 #include "link/chatlink.h"
 #include "link/unhandlederrorroute.h"
+#include "portmap/portmapper.h"
 #include "session/startoptions.h"
 
 #include <QApplication>
@@ -52,6 +53,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     setUpApplication();
 
+    ChatLink::setPortMapperFactory([](QObject* parent) { return new PortMapper(parent); });
     WidgetDialogs dialogs;
     TChatForm chatForm(dialogs);
     chatForm.link().setPort(options.port);

@@ -55,4 +55,10 @@ public:
     virtual void keyExchangeChanged(bool /*done*/) {}
     // The connection the chat ran on has ended; its keys no longer stand.
     virtual void chatEnded() {}
+    // The router forwards the listening port from the internet: `line` says
+    // where a peer there connects. Empty once it no longer does.
+    virtual void portMappingChanged(const QString& /*line*/) {}
+    // Listening goes on without the router's forwarding: `line` says why.
+    // The same reason is said once, not again on every Listen.
+    virtual void portMappingFailed(const QString& /*line*/) {}
 };

@@ -1,6 +1,7 @@
 #include "link/chatlink.h"
 
 #include "net/ScktComp.h"
+#include "portmap/portmapper.h"
 #include "session/startoptions.h"
 
 #include <QScopedValueRollback>
@@ -12,10 +13,17 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 using ScktComp::TCustomWinSocket;
 
 namespace {
+
+ChatLink::PortMapperFactory& portMapperFactory()
+{
+    static ChatLink::PortMapperFactory factory;
+    return factory;
+}
 
 QString systemReason(int code)
 {
@@ -44,6 +52,11 @@ ChatLink::~ChatLink()
 {
     // Whatever is still open closes without any handler running.
     silenceSockets();
+}
+
+void ChatLink::setPortMapperFactory(PortMapperFactory factory)
+{
+    portMapperFactory() = std::move(factory);
 }
 
 void ChatLink::wireSockets()
@@ -97,12 +110,89 @@ void ChatLink::setListenMark(bool on)
 
 void ChatLink::startListening()
 {
-    server_->SetActive(true);
+    try {
+        server_->SetActive(true);
+    } catch (...) {
+        // A socket opened afresh that fails ends the forwarding it kept.
+        stopPortMapping();
+        throw;
+    }
+    startPortMapping();
 }
 
-void ChatLink::stopListeningSocket()
+void ChatLink::stopListeningSocket(Forwarding forwarding)
 {
     server_->SetActive(false);
+    if (forwarding == Forwarding::Ends)
+        stopPortMapping();
+}
+
+// --- The router's forwarding ------------------------------------------------
+
+void ChatLink::setPortMapping(bool on)
+{
+    if (on == portMapping_)
+        return;
+    portMapping_ = on;
+    if (!on) {
+        stopPortMapping();
+        return;
+    }
+    // Turned on again by the user: a failure is news again.
+    lastMappingFailure_.clear();
+    if (server_->Active())
+        startPortMapping();
+}
+
+void ChatLink::startPortMapping()
+{
+    if (!portMapping_ || mappingAsked_ || shutDown_)
+        return;
+    if (!mapper_) {
+        const PortMapperFactory& make = portMapperFactory();
+        mapper_ = make ? make(this) : nullptr;
+        if (!mapper_)
+            return;
+        connect(mapper_, &PortMapper::mapped, this, &ChatLink::portMapped);
+        connect(mapper_, &PortMapper::failed, this, &ChatLink::portMappingFailed);
+    }
+    mappingAsked_ = true;
+    mapper_->start(static_cast<quint16>(server_->Port()));
+}
+
+void ChatLink::stopPortMapping()
+{
+    if (std::exchange(mappingAsked_, false) && mapper_)
+        mapper_->stop();
+    if (std::exchange(mappingShown_, false) && !shutDown_)
+        front_.portMappingChanged(QString());
+}
+
+void ChatLink::portMapped(const QString& externalAddress, quint16 externalPort, const QString& protocol)
+{
+    if (shutDown_ || !mappingAsked_)
+        return;
+    // An IPv6 address takes brackets before its port, as the Connect command reads it.
+    const QString host = externalAddress.contains(u':') ? u'[' + externalAddress + u']' : externalAddress;
+    mappingShown_ = true;
+    lastMappingFailure_.clear();
+    front_.portMappingChanged(QStringLiteral("Port mapped: peers on the internet connect to %1:%2 (%3)")
+                                  .arg(host)
+                                  .arg(externalPort)
+                                  .arg(protocol));
+}
+
+void ChatLink::portMappingFailed(const QString& reason)
+{
+    if (shutDown_ || !mappingAsked_)
+        return;
+    if (std::exchange(mappingShown_, false))
+        front_.portMappingChanged(QString());
+    const QString line = QStringLiteral("No port mapping: ") + reason;
+    if (line == lastMappingFailure_)
+        return;
+    lastMappingFailure_ = line;
+    front_.portMappingFailed(line);
 }
 
 void ChatLink::toggleListen()
@@ -132,6 +222,7 @@ void ChatLink::stopListening()
         if (chatEnds)
             reportChatEnded();
     }
+    stopPortMapping();
     setListenMark(false);
     front_.setStatus(QString());
 }
@@ -375,8 +466,9 @@ void ChatLink::ServerSocketClientDisconnect(QObject*, TCustomWinSocket* Socket)
 {
     if (isRefused(Socket) || !endConnection(Socket))
         return;
-    // The listening socket is opened afresh, with the mark as it was.
-    stopListeningSocket();
+    // The listening socket is opened afresh, with the mark as it was; the
+    // router goes on forwarding to it.
+    stopListeningSocket(Forwarding::Stays);
     listenMark_ = !listenMark_;
     toggleListen();
 }
@@ -400,6 +492,9 @@ void ChatLink::ServerSocketClientError(QObject*, TCustomWinSocket* Socket, ScktC
         ErrorCode = 0;
     if (shutDown_)
         return;
+    // An error that ended listening ends the forwarding to it.
+    if (listener && !server_->Active())
+        stopPortMapping();
     // A peer that resets the connection (for instance by closing it without
     // reading our key message) is gone as surely as one that closes it. Left
     // open, the dead connection would keep every later peer out; end it like

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+class PortMapper;
 class QTimer;
 class StartOptions;
 
@@ -44,13 +45,27 @@ public:
         Stay,
     };
 
+    // Makes the port mapper of a link (a child of `parent`), or nullptr for none.
+    using PortMapperFactory = std::function<PortMapper*(QObject* parent)>;
+
     ChatLink(ChatFront& front, AfterChat afterChat, QObject* parent = nullptr);
     ~ChatLink() override;
+
+    // How links get their port mapper, made when listening first asks for
+    // one. The programs put in the real one (portmap/) at start; without one
+    // links map nothing, so that links built in tests never speak to this
+    // machine's router.
+    static void setPortMapperFactory(PortMapperFactory factory);
 
     // The TCP port of both sockets; while neither is active.
     void setPort(int port);
     // Listens or connects as the command line asks; nothing when it asks neither.
     void start(const StartOptions& options);
+
+    // Whether listening asks the router to forward the port (on unless turned
+    // off). Off removes a forwarding held; on while listening asks for one.
+    void setPortMapping(bool on);
+    bool portMapping() const { return portMapping_; }
 
     // The Listen command: flips the Listen mark; on, it ends the outgoing
     // connection and listens ("Listening..."); off, it stops listening, every
@@ -130,9 +145,18 @@ private:
     void wireSockets();
     void silenceSockets();
     void setListenMark(bool on);
-    // Every start and every stop of the listening socket passes here.
+    // Every start and every stop of the listening socket passes here. The
+    // router's forwarding lasts as long as listening; a socket closed only to
+    // be opened afresh after a chat keeps it (`forwarding`).
+    enum class Forwarding { Ends, Stays };
     void startListening();
-    void stopListeningSocket();
+    void stopListeningSocket(Forwarding forwarding = Forwarding::Ends);
+    // The router's forwarding of the listening port: asked for once a
+    // listening, ended with it.
+    void startPortMapping();
+    void stopPortMapping();
+    void portMapped(const QString& externalAddress, quint16 externalPort, const QString& protocol);
+    void portMappingFailed(const QString& reason);
     // Stops listening: every accepted connection ends without events, the
     // Listen mark goes and the status empties.
     void stopListening();
@@ -173,4 +197,14 @@ private:
     // The line sendLine() is sending, and whether the session took it.
     QString typedLine_;
     bool lineTaken_ = false;
+    // Made on the first listening that asks for a forwarding.
+    PortMapper* mapper_ = nullptr;
+    bool portMapping_ = true;
+    // A forwarding was asked for while this listening lasts (a failure too,
+    // which is not asked again until listening starts anew).
+    bool mappingAsked_ = false;
+    // The front end was told of a forwarding that still holds.
+    bool mappingShown_ = false;
+    // The last failure the front end was told of, so that it is told once.
+    QString lastMappingFailure_;
 };

@@ -21,7 +21,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [[ "$(field Package)" == velmora ]] || fail "package name is '$(field Package)', not velmora"
 [[ "$(field Version)" == "$version" ]] || fail "version is '$(field Version)', not $version"
 depends=$(field Depends)
-for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6 libstdc++6; do
+for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6 libstdc++6 libminiupnpc17 libnatpmp1; do
   [[ "$depends" == *"$library "* || "$depends" == *"$library," || "$depends" == *"$library" ]] \
     || fail "Depends lacks $library: $depends"
 done

@@ -49,11 +49,12 @@ public:
     // the search but not its requests adds miniupnpc's connect time-out (some
     // six seconds). Calling it again for the same port while started does
     // nothing; for another port it stops first.
-    void start(quint16 internalPort);
+    // Virtual, as stop(), for owners' tests that stand in for the router.
+    virtual void start(quint16 internalPort);
     // Removes the forwarding (or gives up the attempt) without waiting:
     // removed() follows once the router confirmed the removal of a forwarding
     // that mapped() announced.
-    void stop();
+    virtual void stop();
     // Between start() and stop() or failed().
     bool isActive() const { return state_ != State::Idle; }
 

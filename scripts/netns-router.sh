@@ -130,7 +130,7 @@ daemon_alive() {
   local pid=$1 dir=$2
   [[ -r "/proc/$pid/stat" ]] || return 1
   [[ "$(cut -d' ' -f3 "/proc/$pid/stat")" != Z ]] || return 1
-  tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$dir/miniupnpd.conf"
+  tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qF "$dir/miniupnpd.conf"
 }
 
 stop_daemon() {

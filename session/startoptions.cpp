@@ -19,18 +19,22 @@ QString helpText(StartOptions::Front front)
     const bool window = front == StartOptions::Front::Window;
     QString text;
     if (window) {
-        text += QStringLiteral("Usage: velmora [--listen | --connect HOST] [--port N]\n"
+        text += QStringLiteral("Usage: velmora [--listen | --connect HOST] [--port N] [--no-port-mapping]\n"
                                "Velmora v2, a two-person chat over TCP/IP with keys made afresh for every connection.\n"
                                "Without options the window starts idle.\n");
     } else {
-        text += QStringLiteral("Usage: velmora-term (--listen [--keep] | --connect HOST) [--port N]\n"
+        text += QStringLiteral("Usage: velmora-term (--listen [--keep] | --connect HOST) [--port N] [--no-port-mapping]\n"
                                "Velmora v2 in a terminal: each line of standard input goes to the peer, each line\n"
                                "the peer sends goes to standard output; status and errors go to standard error.\n");
     }
     text += QStringLiteral("\nOptions:\n"
                            "  --listen        wait for a peer on the port (one peer at a time)\n"
-                           "  --connect HOST  connect to HOST, a host name or dotted address\n"
-                           "  --port N        the TCP port, 1 to 65535 (default 1024); both sides must use the same\n");
+                           "  --connect HOST  connect to HOST, a host name, a dotted address or an IPv6 address\n"
+                           "                  (with or without brackets: ::1 or [::1])\n"
+                           "  --port N        the TCP port, 1 to 65535 (default 1024); both sides must use the same\n"
+                           "  --no-port-mapping\n"
+                           "                  while listening, do not ask the router (UPnP-IGD, NAT-PMP) to forward\n"
+                           "                  the port from the internet\n");
     if (!window)
         text += QStringLiteral("  --keep          with --listen: wait for the next peer when one leaves\n");
     text += QStringLiteral("  -h, --help      show this help and exit\n"
@@ -57,12 +61,13 @@ StartOptions StartOptions::parse(const QStringList& arguments, Front front)
     const QCommandLineOption connectOption(QStringLiteral("connect"), QString(), QStringLiteral("HOST"));
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
     const QCommandLineOption keepOption(QStringLiteral("keep"));
+    const QCommandLineOption noPortMappingOption(QStringLiteral("no-port-mapping"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({listenOption, connectOption, portOption, helpOption, versionOption});
+    parser.addOptions({listenOption, connectOption, portOption, noPortMappingOption, helpOption, versionOption});
     if (front == Front::Terminal)
         parser.addOption(keepOption);
 
@@ -90,6 +95,7 @@ StartOptions StartOptions::parse(const QStringList& arguments, Front front)
     options.listen = parser.isSet(listenOption);
     options.host = parser.value(connectOption);
     options.keep = front == Front::Terminal && parser.isSet(keepOption);
+    options.portMapping = !parser.isSet(noPortMappingOption);
     if (options.listen && parser.isSet(connectOption))
         return usageError(front, QStringLiteral("--listen and --connect exclude each other."));
     if (parser.isSet(connectOption) && options.host.isEmpty())

@@ -1,5 +1,5 @@
 // The command line of both front ends: --listen, --connect HOST, --port N,
-// --help and --version; the terminal front end adds --keep.
+// --no-port-mapping, --help and --version; the terminal front end adds --keep.
 #pragma once
 
 #include <QString>
@@ -33,4 +33,7 @@ public:
     QString host;
     int port = DefaultPort;
     bool keep = false;
+    // Whether listening asks the local network's router to forward the port
+    // (off with --no-port-mapping, for this run only).
+    bool portMapping = true;
 };

@@ -22,6 +22,7 @@ TermChat::TermChat(const StartOptions& options, int inputFd, QIODevice& out, QIO
     input_->setEnabled(false);
     connect(input_, &QSocketNotifier::activated, this, &TermChat::readInput);
     link_->setPort(options_.port);
+    link_->setPortMapping(options_.portMapping);
 
     pump_.setInterval(LineGap);
     connect(&pump_, &QTimer::timeout, this, &TermChat::pumpTick);
@@ -87,6 +88,18 @@ bool TermChat::connectionFailed(const ConnectionFailure& failure)
         peerFailed(QStringLiteral("Connection error: ") + failure.reason);
     }
     return true;
+}
+
+void TermChat::portMappingChanged(const QString& line)
+{
+    if (!line.isEmpty() && !finished_)
+        report(line);
+}
+
+void TermChat::portMappingFailed(const QString& line)
+{
+    if (!finished_)
+        report(line);
 }
 
 void TermChat::chatStarting(bool)

@@ -71,6 +71,9 @@ private:
     void showError(const std::exception& error) override;
     // A failed attempt ends the run; an error of the chat's connection ends the chat.
     bool connectionFailed(const ConnectionFailure& failure) override;
+    // The router's forwarding, or why there is none, goes to the error device.
+    void portMappingChanged(const QString& line) override;
+    void portMappingFailed(const QString& line) override;
 
     void readInput();
     // The first line read has gone to the peer, or was refused: the next one is due.

@@ -1,7 +1,9 @@
 // velmora-term: Velmora v2 in a terminal. Standard input goes to the peer line
 // by line, the peer's lines come out on standard output, and everything else
 // goes to standard error.
+#include "link/chatlink.h"
 #include "link/unhandlederrorroute.h"
+#include "portmap/portmapper.h"
 #include "session/startoptions.h"
 #include "term/termchat.h"
 
@@ -19,6 +21,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-term"));
 
+    ChatLink::setPortMapperFactory([](QObject* parent) { return new PortMapper(parent); });
     QFile out, err;
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);

@@ -1,6 +1,7 @@
 // The chat window: components, captions, geometry, and the commands that
 // switch the two sockets, driven through the menu.
 #include "tests/support/apptestsupport.h"
+#include "tests/support/standinmapper.h"
 
 #include "app/aboutbox.h"
 #include "app/chatform.h"
@@ -81,11 +82,14 @@ TEST_F(ChatWindow, CaptionsMenuAndSocketSettings)
     ASSERT_EQ(form.MainMenu1->actions().size(), 2);
     EXPECT_EQ(form.MainMenu1->actions()[0]->text(), "&File");
     EXPECT_EQ(form.MainMenu1->actions()[1]->text(), "&Help");
-    EXPECT_EQ(actionTexts(form.File1), QStringList({"&Listen", "&Connect...", "&Disconnect", "-", "E&xit"}));
+    EXPECT_EQ(actionTexts(form.File1),
+              QStringList({"&Listen", "&Connect...", "&Disconnect", "-", "Open Port on &Router", "-", "E&xit"}));
     EXPECT_EQ(actionTexts(form.Help1), QStringList({"&About"}));
     EXPECT_EQ(form.File1->actions()[3], form.N1);
     EXPECT_TRUE(form.FileListenItem->isCheckable());
     EXPECT_FALSE(form.FileListenItem->isChecked());
+    EXPECT_TRUE(form.FilePortMapItem->isCheckable());
+    EXPECT_TRUE(form.FilePortMapItem->isChecked());
     EXPECT_EQ(form.SpeedButton1->text(), "Connect!");
 
     EXPECT_EQ(form.link().clientSocket()->Port(), StartOptions::DefaultPort);
@@ -325,4 +329,47 @@ TEST_F(ChatWindow, EnterBeforeAnyConnectionSendsNothingAndKeepsTheLine)
     EXPECT_EQ(form.Edit1->text(), "hello");
     EXPECT_EQ(form.Memo1->toPlainText(), "");
     EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+// The router's forwarding is told quietly: a line in the incoming pane and
+// the lock's tooltip, no box and no call for attention, the status as it was;
+// the File menu's check item and --no-port-mapping turn it off.
+TEST(WindowPortMapping, TheForwardingIsToldQuietlyAndTheMenuItemSwitchesIt)
+{
+    StandInMappers mappers;
+    FakeDialogs dialogs;
+    TChatForm form{dialogs};
+    form.link().serverSocket()->SetPort(freePort());
+    const std::string started = "start " + std::to_string(form.link().serverSocket()->Port());
+    form.FileListenItem->trigger();
+    ASSERT_NE(mappers.mapper, nullptr);
+    EXPECT_EQ(mappers.mapper->calls, std::vector<std::string>{started});
+
+    const QString line = QStringLiteral("Port mapped: peers on the internet connect to 203.0.113.7:1024 (NAT-PMP)");
+    emit mappers.mapper->mapped(QStringLiteral("203.0.113.7"), 1024, QStringLiteral("NAT-PMP"));
+    EXPECT_EQ(form.Memo2->toPlainText(), line);
+    EXPECT_TRUE(form.Image1->toolTip().startsWith("Open lock")) << form.Image1->toolTip().toStdString();
+    EXPECT_TRUE(form.Image1->toolTip().endsWith(line)) << form.Image1->toolTip().toStdString();
+    EXPECT_EQ(form.status(), "Listening...");
+
+    form.FilePortMapItem->trigger();
+    EXPECT_FALSE(form.FilePortMapItem->isChecked());
+    EXPECT_EQ(mappers.mapper->calls, (std::vector<std::string>{started, "stop"}));
+    EXPECT_FALSE(form.Image1->toolTip().contains("Port mapped")) << form.Image1->toolTip().toStdString();
+    EXPECT_TRUE(form.FileListenItem->isChecked()) << "listening goes on";
+
+    form.FilePortMapItem->trigger();
+    EXPECT_EQ(mappers.mapper->calls, (std::vector<std::string>{started, "stop", started}));
+    emit mappers.mapper->failed(QStringLiteral("No router on this network answered."));
+    EXPECT_EQ(form.Memo2->toPlainText(), line + "\nNo port mapping: No router on this network answered.");
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+    EXPECT_TRUE(dialogs.alerted.isEmpty());
+    EXPECT_EQ(form.status(), "Listening...");
+
+    StartOptions options;
+    options.portMapping = false;
+    TChatForm unmapped{dialogs};
+    unmapped.start(options);
+    EXPECT_FALSE(unmapped.FilePortMapItem->isChecked());
+    EXPECT_FALSE(unmapped.link().portMapping());
 }

@@ -1,13 +1,16 @@
 // ChatLink over loopback against raw peers, with a front end that records
 // what it is told.
 #include "link/chatlink.h"
+#include "portmap/portmapper.h"
 #include "tests/support/netsupport.h"
+#include "tests/support/standinmapper.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -33,6 +36,9 @@ public:
     void listenMarkChanged(bool on) override { listenMark = on; }
     void chatStarting(bool) override { ++chatsStarted; }
     void chatEnded() override { ++chatsEnded; }
+    QStringList mappings, mappingFailures;
+    void portMappingChanged(const QString& line) override { mappings << line; }
+    void portMappingFailed(const QString& line) override { mappingFailures << line; }
 };
 
 // Reads from a raw peer until the link's server key message has come.
@@ -60,7 +66,121 @@ protected:
     RecordingFront front;
 };
 
+class LinkMapping : public LinkTest {
+protected:
+    // What the link asked of the mapper since the last look.
+    std::vector<std::string> newCalls()
+    {
+        if (!mapper)
+            return {};
+        std::vector<std::string> calls;
+        calls.swap(mapper->calls);
+        return calls;
+    }
+
+    std::vector<std::string> started() const { return {"start " + std::to_string(port)}; }
+
+    StandInMappers mappers;
+    StandInMapper*& mapper = mappers.mapper;
+};
+
+using Calls = std::vector<std::string>;
+
 } // namespace
+
+// The forwarding lasts as long as listening: the Listen command, Disconnect
+// of the listening role and the shut-down end it; a chat that ends, after
+// which the socket opens afresh, does not.
+TEST_F(LinkMapping, TheForwardingFollowsListening)
+{
+    ChatLink link(front, ChatLink::AfterChat::ListenAgain);
+    EXPECT_EQ(mapper, nullptr) << "the mapper is made when listening first asks for it";
+    listen(link);
+    EXPECT_EQ(newCalls(), started());
+
+    emit mapper->mapped(QStringLiteral("203.0.113.7"), 40000, QStringLiteral("UPnP-IGD"));
+    emit mapper->mapped(QStringLiteral("2001:db8::7"), 1024, QStringLiteral("NAT-PMP"));
+    EXPECT_EQ(front.mappings, QStringList({"Port mapped: peers on the internet connect to 203.0.113.7:40000 (UPnP-IGD)",
+                                           "Port mapped: peers on the internet connect to [2001:db8::7]:1024 (NAT-PMP)"}));
+
+    Fd peer = nettest::connectRaw(port);
+    ASSERT_TRUE(waitForKeyMessage(peer.get()));
+    peer.reset();
+    ASSERT_TRUE(nettest::waitFor([&] { return front.chatsEnded == 1; }, 30000));
+    ASSERT_TRUE(link.serverSocket()->Active());
+    EXPECT_EQ(newCalls(), Calls()) << "the socket opened afresh after a chat keeps the forwarding";
+
+    link.toggleListen();
+    EXPECT_EQ(newCalls(), Calls({"stop"}));
+    EXPECT_EQ(front.mappings.size(), 3);
+    EXPECT_EQ(front.mappings.last(), "") << "the front end is told the forwarding has gone";
+    emit mapper->mapped(QStringLiteral("203.0.113.7"), 40000, QStringLiteral("UPnP-IGD"));
+    EXPECT_EQ(front.mappings.size(), 3) << "news of a forwarding no longer wanted is dropped";
+
+    link.hangUp();
+    EXPECT_TRUE(link.serverSocket()->Active());
+    EXPECT_EQ(newCalls(), started());
+    link.hangUp();
+    EXPECT_FALSE(link.serverSocket()->Active());
+    EXPECT_EQ(newCalls(), Calls({"stop"}));
+
+    link.toggleListen();
+    EXPECT_EQ(newCalls(), started());
+    emit mapper->mapped(QStringLiteral("203.0.113.7"), 40000, QStringLiteral("UPnP-IGD"));
+    const QStringList mappings = front.mappings;
+    link.shutDown();
+    EXPECT_EQ(newCalls(), Calls({"stop"}));
+    EXPECT_EQ(front.mappings, mappings) << "nothing reaches the front end after the shut-down";
+    EXPECT_TRUE(front.mappingFailures.isEmpty());
+    EXPECT_EQ(front.statuses.count(""), 2) << "the status texts are those of listening alone";
+}
+
+// A failure is said once, however often listening asks again; turning the
+// mapping off removes the forwarding, and on again asks anew.
+TEST_F(LinkMapping, AFailureIsSaidOnceAndTheSwitchHoldsForTheSession)
+{
+    ChatLink link(front, ChatLink::AfterChat::ListenAgain);
+    link.setPortMapping(false);
+    listen(link);
+    EXPECT_EQ(newCalls(), Calls());
+
+    link.setPortMapping(true);
+    EXPECT_EQ(newCalls(), started());
+    const QString reason = QStringLiteral("No router on this network answered.");
+    emit mapper->failed(reason);
+    EXPECT_EQ(front.mappingFailures, QStringList({"No port mapping: " + reason}));
+    link.toggleListen();
+    link.toggleListen();
+    EXPECT_EQ(newCalls(), Calls({"stop", "start " + std::to_string(port)}));
+    emit mapper->failed(reason);
+    EXPECT_EQ(front.mappingFailures.size(), 1) << "the same failure is not said again";
+
+    link.setPortMapping(false);
+    EXPECT_EQ(newCalls(), Calls({"stop"}));
+    EXPECT_TRUE(link.serverSocket()->Active()) << "listening goes on without the forwarding";
+    link.setPortMapping(true);
+    EXPECT_EQ(newCalls(), started());
+    emit mapper->failed(reason);
+    EXPECT_EQ(front.mappingFailures.size(), 2) << "turned on again, the failure is news";
+
+    // A forwarding the router ends is gone from the front end too.
+    link.toggleListen();
+    link.toggleListen();
+    emit mapper->mapped(QStringLiteral("203.0.113.7"), 1024, QStringLiteral("NAT-PMP"));
+    emit mapper->failed(QStringLiteral("The router stopped forwarding port 1024."));
+    EXPECT_EQ(front.mappings.last(), "");
+    EXPECT_EQ(front.mappingFailures.last(), "No port mapping: The router stopped forwarding port 1024.");
+    EXPECT_TRUE(front.errors.isEmpty());
+}
+
+// Links made without a mapper factory (the suites' own) never map.
+TEST_F(LinkTest, WithoutAMapperListeningAsksNoRouter)
+{
+    ChatLink link(front, ChatLink::AfterChat::ListenAgain);
+    listen(link);
+    EXPECT_TRUE(link.portMapping());
+    EXPECT_EQ(link.findChild<PortMapper*>(), nullptr);
+}
 
 TEST_F(LinkTest, ListenAndAFailedAttemptSayWhatTheyDid)
 {

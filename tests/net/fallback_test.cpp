@@ -2,7 +2,7 @@
 // with its own hosts file: the connecting component tries them all, IPv6
 // first, and the listening one looks up names for peers of both families.
 #include "tests/net/localsupport.h"
-#include "tests/net/privatenetwork.h"
+#include "tests/support/privatenetwork.h"
 
 #include "net/connectrace_p.h"
 #include "net/platformsocket.h"

@@ -2,11 +2,13 @@
 // namespace (scripts/netns-router.sh runs this binary in the LAN namespace).
 #include "portmap/portmapper.h"
 #include "tests/support/routernetwork.h"
+#include "tests/support/testprogram.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -314,6 +316,50 @@ TEST_F(RouterTest, LostRenewalFailsOnce)
     EXPECT_TRUE(heard.reason.startsWith(QStringLiteral("The router stopped forwarding port %1").arg(listener.port())))
         << heard.reason.toStdString();
     EXPECT_FALSE(mapper.isActive());
+}
+
+// The terminal program behind the router: listening, it has the port
+// forwarded and says where peers on the internet connect; a peer on the WAN
+// side chats through that address; when the program ends, so does the forwarding.
+TEST_F(RouterTest, TheProgramMapsItsPortAndAPeerOnTheInternetChats)
+{
+    ASSERT_TRUE(startDaemon(RouterNetwork::Both));
+    const QString port = QString::number(Listener().port());
+    QElapsedTimer clock;
+    clock.start();
+    TestProgram lan(QStringLiteral(VELMORA_TERM), {"--listen", "--port", port},
+                    QProcessEnvironment::systemEnvironment(), TestProgram::PortMapping::Asked);
+    const QRegularExpression mappedLine(QStringLiteral("Port mapped: peers on the internet connect to ([^\\s]+):(\\d+) \\((.+)\\)\n"));
+    QRegularExpressionMatch mapped;
+    ASSERT_TRUE(TestProgram::waitUntil([&] {
+        mapped = mappedLine.match(QString::fromUtf8(lan.err()));
+        return mapped.hasMatch();
+    })) << lan.err().toStdString();
+    std::cout << "[ measured ] the program's forwarding announced " << clock.elapsed() << " ms after its start\n";
+    EXPECT_EQ(mapped.captured(1), network.externalAddress());
+    EXPECT_EQ(mapped.captured(3), "NAT-PMP") << "NAT-PMP is asked first";
+    const QString externalPort = mapped.captured(2);
+    EXPECT_EQ(network.forwardingRules(externalPort.toUShort()), 1);
+    EXPECT_EQ(lan.err().count("Port mapped"), 1);
+
+    // The peer connects to the router's WAN address, which the forwarding rules match.
+    TestProgram wan(QStringLiteral("ip"),
+                    network.inWan(QStringLiteral(VELMORA_TERM),
+                                  {"--connect", network.wanAddress(), "--port", externalPort}));
+    lan.type({"from the LAN"});
+    wan.type({"from the internet"});
+    ASSERT_TRUE(TestProgram::waitUntil([&] { return lan.out() == "from the internet\n"; }))
+        << lan.err().toStdString() << wan.err().toStdString();
+    ASSERT_TRUE(TestProgram::waitUntil([&] { return wan.out() == "from the LAN\n"; })) << wan.err().toStdString();
+    EXPECT_TRUE(lan.err().contains("Connected to: " + network.wanPeerAddress().toUtf8())) << lan.err().toStdString();
+
+    // The peer leaves; the program ends with it and takes the forwarding along.
+    wan.endInput();
+    EXPECT_EQ(wan.waitExit(), 0) << wan.err().toStdString();
+    EXPECT_EQ(lan.waitExit(), 0) << lan.err().toStdString();
+    EXPECT_TRUE(nothingForwarded(externalPort.toUShort()));
+    EXPECT_EQ(network.leaseEnd(externalPort.toUShort()), 0);
+    EXPECT_FALSE(lan.err().contains("No port mapping")) << lan.err().toStdString();
 }
 
 } // namespace

@@ -131,6 +131,12 @@ int RouterNetwork::searchesDropped() const
     return number ? count : -1;
 }
 
+QStringList RouterNetwork::inWan(const QString& program, const QStringList& arguments) const
+{
+    return QStringList{QStringLiteral("netns"), QStringLiteral("exec"), name_ + QStringLiteral("-wan"), program}
+           + arguments;
+}
+
 Socket RouterNetwork::connectFromWan(quint16 port, std::string& error) const
 {
     // A socket stays in the network namespace it was made in, so a short-lived

@@ -69,6 +69,9 @@ public:
     // Searches dropped since blockSearches(); -1 if that cannot be read.
     int searchesDropped() const;
 
+    // The arguments of `ip` that run `program` with `arguments` in the WAN namespace.
+    QStringList inWan(const QString& program, const QStringList& arguments) const;
+
     // A TCP connection from the WAN namespace to the router's WAN address at
     // `port`; an invalid socket, with the reason in `error`, if it fails.
     Socket connectFromWan(quint16 port, std::string& error) const;

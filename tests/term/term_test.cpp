@@ -4,6 +4,9 @@
 #include "tests/support/apptestsupport.h"
 #include "tests/support/propertyseed.h"
 #include "tests/support/netsupport.h"
+#include "tests/support/privatenetwork.h"
+#include "tests/support/standinmapper.h"
+#include "tests/support/testprogram.h"
 
 #include "app/chatform.h"
 #include "link/chatlink.h"
@@ -23,6 +26,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
 
 namespace {
@@ -137,6 +141,33 @@ TEST_P(TermAndWindow, PipedLinesCrossBothWaysAndEndOfInputClosesCleanly)
     EXPECT_TRUE(err.data().contains("Connected to: ")) << err.data().toStdString();
 }
 
+// The router's forwarding, or why there is none, is one line on standard
+// error; --no-port-mapping asks no router at all.
+TEST_F(TermKeep, TheForwardingIsOneLineOnStandardError)
+{
+    StandInMappers mappers;
+    StartOptions options;
+    options.listen = true;
+    options.port = port;
+    TermChat chat(options, input.get(), out, err);
+    chat.start();
+    ASSERT_NE(mappers.mapper, nullptr);
+    EXPECT_EQ(mappers.mapper->calls, std::vector<std::string>{"start " + std::to_string(port)});
+    emit mappers.mapper->mapped(QStringLiteral("2001:db8::7"), 40000, QStringLiteral("UPnP-IGD"));
+    emit mappers.mapper->failed(QStringLiteral("The router stopped forwarding port 40000."));
+    EXPECT_EQ(err.data(), "Listening...\n"
+                          "Port mapped: peers on the internet connect to [2001:db8::7]:40000 (UPnP-IGD)\n"
+                          "No port mapping: The router stopped forwarding port 40000.\n");
+    EXPECT_TRUE(out.data().isEmpty());
+
+    mappers.mapper = nullptr;
+    options.portMapping = false;
+    options.port = freePort();
+    TermChat unmapped(options, input.get(), out, err);
+    unmapped.start();
+    EXPECT_EQ(mappers.mapper, nullptr);
+}
+
 // --keep: the listening terminal outlives a peer that leaves, and what it
 // reads meanwhile goes to the next one.
 TEST_F(TermKeep, ServesTheNextPeer)
@@ -187,51 +218,14 @@ INSTANTIATE_TEST_SUITE_P(Roles, TermAndWindow, testing::Bool(),
                              return info.param ? "TermListens" : "WindowListens";
                          });
 
-// A program of the build, started with its standard streams on pipes.
-class Program {
+// The programs of the build; a listening one never asks this machine's router.
+class Program : public TestProgram {
 public:
     Program(const char* path, const QStringList& arguments,
             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+        : TestProgram(QString::fromLocal8Bit(path), arguments, environment)
     {
-        process_.setProgram(QString::fromLocal8Bit(path));
-        process_.setArguments(arguments);
-        process_.setProcessEnvironment(environment);
-        process_.start();
-        process_.waitForStarted();
     }
-    ~Program()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    void type(const QStringList& lines) { process_.write((lines.join('\n') + '\n').toUtf8()); }
-    void endInput() { process_.closeWriteChannel(); }
-    QByteArray& out()
-    {
-        out_ += process_.readAllStandardOutput();
-        return out_;
-    }
-    QByteArray& err()
-    {
-        err_ += process_.readAllStandardError();
-        return err_;
-    }
-    // Waits for the end of the program; its exit status, or -1 when it did not end.
-    int waitExit()
-    {
-        if (!waitUntil([this] { return process_.state() == QProcess::NotRunning; }))
-            return -1;
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-private:
-    QProcess process_;
-    QByteArray out_, err_;
 };
 
 QByteArray joined(const QStringList& lines)
@@ -303,6 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ExitCase{"TermHelp", VELMORA_TERM, {"--help"}, 0, "Usage: velmora-term"},
                     ExitCase{"TermVersion", VELMORA_TERM, {"--version"}, 0, "velmora-term 2.0"},
                     ExitCase{"WindowHelp", VELMORA_WINDOW, {"--help"}, 0, "Usage: velmora"},
+                    ExitCase{"TermHelpNamesIPv6", VELMORA_TERM, {"-h"}, 0, "or an IPv6 address\n                  (with or without brackets: ::1 or [::1])"},
+                    ExitCase{"WindowHelpNamesPortMapping", VELMORA_WINDOW, {"--help"}, 0, "--no-port-mapping\n"},
                     ExitCase{"WindowVersion", VELMORA_WINDOW, {"-v"}, 0, "velmora 2.0"},
                     ExitCase{"TermNoRole", VELMORA_TERM, {}, 2, "--listen or --connect"},
                     ExitCase{"TermBadPort", VELMORA_TERM, {"--listen", "--port", "65536"}, 2, "--port"},
@@ -379,6 +375,82 @@ TEST(WindowOptions, ListenAndConnectAtStart)
     RawEnd accepted = listener.accept();
     ASSERT_TRUE(accepted.valid()) << connecting.err().toStdString();
     ASSERT_TRUE(waitUntil([&] { return accepted.pump() && accepted.received().find("::") != std::string::npos; }));
+}
+
+// Both programs over IPv6 and IPv4, in a private network namespace whose
+// hosts file names a host with an unreachable IPv6 address and a live IPv4
+// one: a connect there must fall back to IPv4.
+const nettest::PrivateNetwork kTwoFamilies{{{"/etc/hosts", "127.0.0.1 localhost\n"
+                                                            "::1 localhost\n"
+                                                            "fd00:dead::1 deadsix.velmora.test\n"
+                                                            "127.0.0.1 deadsix.velmora.test\n"}},
+                                           {"fd00:dead::/64"}};
+
+#define ENTER_TWO_FAMILIES()                                                                                           \
+    do {                                                                                                               \
+        std::string why;                                                                                               \
+        const nettest::NetworkRun run = nettest::runInPrivateNetwork(kTwoFamilies, why);                               \
+        if (run == nettest::NetworkRun::Skipped)                                                                       \
+            GTEST_SKIP() << why;                                                                                       \
+        if (run == nettest::NetworkRun::Done)                                                                          \
+            return;                                                                                                    \
+    } while (false)
+
+// One terminal listens (and stays for the next peer); terminals connect in
+// turn by each form of address, each sending one line and leaving.
+TEST(ProgramsOverBothFamilies, OneListenerTakesEveryFormOfAddressInTurn)
+{
+    ENTER_TWO_FAMILIES();
+    const QString port = QString::number(freePort());
+    Program listener(VELMORA_TERM, {"--listen", "--keep", "--port", port});
+    ASSERT_TRUE(waitUntil([&] { return listener.err().contains("Listening..."); })) << listener.err().toStdString();
+    QByteArray expected;
+    for (const char* address : {"127.0.0.1", "::1", "[::1]", "deadsix.velmora.test"}) {
+        SCOPED_TRACE(address);
+        const QString line = QStringLiteral("by ") + QString::fromLatin1(address);
+        Program connector(VELMORA_TERM, {"--connect", address, "--port", port});
+        connector.type({line});
+        connector.endInput();
+        // It ends cleanly only once its line has gone out under crossed keys.
+        EXPECT_EQ(connector.waitExit(), 0) << connector.err().toStdString();
+        expected += joined({line});
+        ASSERT_TRUE(waitUntil([&] { return listener.out() == expected; })) << listener.out().toStdString();
+    }
+    const QByteArray err = listener.err();
+    EXPECT_EQ(err.count("Connected to: "), 4) << err.toStdString();
+    EXPECT_EQ(err.count("Connected to: ::1"), 2) << err.toStdString();
+}
+
+// The window in both roles over ::1, a terminal facing it.
+TEST(ProgramsOverBothFamilies, TheWindowListensAndConnectsOverIPv6)
+{
+    ENTER_TWO_FAMILIES();
+    const QString windowPort = QString::number(freePort());
+    Program listening(VELMORA_WINDOW, {"--listen", "--port", windowPort});
+    Program* connector = nullptr;
+    std::unique_ptr<Program> attempt;
+    // The window listens once its event loop runs: until then a connect is refused.
+    ASSERT_TRUE(waitUntil([&] {
+        if (attempt && attempt->waitExit() == 0)
+            return true;
+        attempt = std::make_unique<Program>(VELMORA_TERM, QStringList{"--connect", "::1", "--port", windowPort});
+        attempt->type({"to the window"});
+        attempt->endInput();
+        return false;
+    })) << listening.err().toStdString();
+    connector = attempt.get();
+    // The connecting side names its peer by the host name of ::1 in the hosts file.
+    EXPECT_TRUE(connector->err().contains("Connected to: localhost")) << connector->err().toStdString();
+
+    const QString termPort = QString::number(freePort());
+    Program listener(VELMORA_TERM, {"--listen", "--port", termPort});
+    ASSERT_TRUE(waitUntil([&] { return listener.err().contains("Listening..."); })) << listener.err().toStdString();
+    listener.type({"to the window"});
+    listener.endInput();
+    Program connecting(VELMORA_WINDOW, {"--connect", "[::1]", "--port", termPort});
+    // The window takes the line and closes when the terminal ends its output.
+    EXPECT_EQ(listener.waitExit(), 0) << listener.err().toStdString();
+    EXPECT_TRUE(listener.err().contains("Connected to: ::1")) << listener.err().toStdString();
 }
 
 } // namespace
