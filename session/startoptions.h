@@ -2,6 +2,8 @@
 // --no-port-mapping, --help and --version; the terminal front end adds --keep.
 #pragma once
 
+#include "session/wireformat.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +12,7 @@ public:
     enum class Front { Window, Terminal };
     enum class Outcome { Start, Help, Version, UsageError };
 
-    static constexpr int DefaultPort = 1024;
+    static constexpr int DefaultPort = WireFormat::Port;
     // Exit statuses of a run that did not start: help and version, usage error.
     static constexpr int ExitShown = 0;
     static constexpr int ExitUsage = 2;

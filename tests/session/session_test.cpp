@@ -5,7 +5,6 @@
 #include "bignum/GInt.h"
 #include "primes/PrimeGeneration.h"
 #include "session/chatsession.h"
-#include "session/startoptions.h"
 #include "session/wireformat.h"
 #include "tests/support/fixedclock.h"
 #include "tests/support/propertyseed.h"
@@ -21,7 +20,6 @@
 #include <vector>
 
 // The listening side's port has one home; the command line's default must be it.
-static_assert(StartOptions::DefaultPort == WireFormat::Port);
 
 namespace {
 
