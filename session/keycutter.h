@@ -14,6 +14,7 @@
 #include "session/linerecognizer.h"
 #include "session/powerbudget.h"
 #include "session/readingsearch.h"
+#include "session/wireformat.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +29,8 @@ public:
     // Most digit bytes a line joined behind the key is taken to start with:
     // eight of them come first with odds (10/256)^8, below 2^-37.
     static constexpr std::size_t MaxDigitsJoined = 8;
-    // Most key message bytes waited for: two numbers of 1,024 bits and a separator.
-    static constexpr std::size_t MaxKeyBytes = 2 * 309 + 2;
+    // Most key message bytes waited for: the longest key message the peer may send.
+    static constexpr std::size_t MaxKeyBytes = WireFormat::MaxKeyMessageBytes;
 
     struct Decision {
         enum class Kind { Wait, Key, Refuse };

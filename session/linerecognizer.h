@@ -7,6 +7,7 @@
 #include "bignum/GInt.h"
 #include "bignum/montgomery.h"
 #include "bignum/words.h"
+#include "session/wireformat.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -24,7 +25,7 @@
 class LineRecognizer {
 public:
     // Longest line message taken in: a typed line is far shorter.
-    static constexpr std::size_t MaxPiece = 16384;
+    static constexpr std::size_t MaxPiece = WireFormat::MaxLineMessageBytes;
 
     // A stretch [begin, end) of the stream that is a well-formed line message.
     struct Piece {

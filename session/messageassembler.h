@@ -40,8 +40,6 @@ public:
     using TimePoint = ArrivalClock::TimePoint;
 
     static constexpr std::size_t MaxLineMessage = WireFormat::MaxLineMessageBytes;
-    static_assert(LineRecognizer::MaxPiece == MaxLineMessage && KeyCutter::MaxKeyBytes == WireFormat::MaxKeyMessageBytes,
-                  "the cutting follows the wire's limits");
     // Most bytes held while they keep coming with no reading found: a few of
     // the longest line messages, so that sends joined back to back still fit.
     static constexpr std::size_t MaxHeldBytes = 4 * MaxLineMessage;
