@@ -42,10 +42,12 @@ KeyCutter::Decision KeyCutter::decide(std::string_view bytes, std::uint64_t base
         key.length = at;
         Candidate& candidate = candidates_[at];
         if (!candidate.recognizer) {
-            const PeerKey parsed = ParsePeerKey(bytes.substr(0, at), separator_);
-            candidate.recognizer = std::make_unique<LineRecognizer>(parsed.exponent.get(), parsed.modulus.get());
+            candidate.key = ParsePeerKey(bytes.substr(0, at), separator_);
+            candidate.recognizer =
+                std::make_unique<LineRecognizer>(candidate.key.exponent.get(), candidate.key.modulus.get());
             candidate.search = std::make_unique<ReadingSearch>();
         }
+        key.key = std::move(candidate.key);
         key.recognizer = std::move(candidate.recognizer);
         key.search = std::move(candidate.search);
         candidates_.clear();
@@ -77,14 +79,14 @@ KeyCutter::Decision KeyCutter::decide(std::string_view bytes, std::uint64_t base
     for (std::size_t at = digitsEnd; at > lowestCut; --at) {
         Candidate& candidate = candidates_[at];
         if (!candidate.recognizer) {
-            std::optional<PeerKey> parsed;
             try {
-                parsed = ParsePeerKey(bytes.substr(0, at), separator_);
+                candidate.key = ParsePeerKey(bytes.substr(0, at), separator_);
             } catch (const ESessionError&) {
                 candidates_.erase(at);
                 continue;
             }
-            candidate.recognizer = std::make_unique<LineRecognizer>(parsed->exponent.get(), parsed->modulus.get());
+            candidate.recognizer =
+                std::make_unique<LineRecognizer>(candidate.key.exponent.get(), candidate.key.modulus.get());
             candidate.search = std::make_unique<ReadingSearch>();
         }
         looks.push_back({at, false, std::nullopt});

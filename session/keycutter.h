@@ -12,6 +12,7 @@
 #pragma once
 
 #include "session/linerecognizer.h"
+#include "session/peerkey.h"
 #include "session/powerbudget.h"
 #include "session/readingsearch.h"
 #include "session/wireformat.h"
@@ -37,6 +38,7 @@ public:
         Kind kind = Kind::Wait;
         std::size_t length = 0;  // of the key message
         std::string reason;      // why it was refused
+        PeerKey key;             // the key message's numbers, when taken
         // The line reading under the key taken, with what it learnt of the rest.
         std::unique_ptr<LineRecognizer> recognizer;
         std::unique_ptr<ReadingSearch> search;
@@ -52,6 +54,7 @@ public:
 
 private:
     struct Candidate {
+        PeerKey key;
         std::unique_ptr<LineRecognizer> recognizer;
         std::unique_ptr<ReadingSearch> search;
     };

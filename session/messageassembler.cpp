@@ -28,7 +28,6 @@ void MessageAssembler::restart()
 void MessageAssembler::expectKey(std::string_view separator)
 {
     mode_ = Mode::Key;
-    keySeparator_ = std::string(separator);
     keyCutter_ = std::make_unique<KeyCutter>(separator);
     recognizer_.reset();
     search_.reset();
@@ -146,9 +145,7 @@ void MessageAssembler::lookAtKey(TimePoint now, bool closing)
     case KeyCutter::Decision::Kind::Key:
         break;
     }
-    Message key{Message::Kind::Key, bytes_.substr(0, decision.length), {}};
-    key.key = ParsePeerKey(key.text, keySeparator_);
-    out_.push_back(std::move(key));
+    out_.push_back({Message::Kind::Key, bytes_.substr(0, decision.length), std::move(decision.key)});
     recognizer_ = std::move(decision.recognizer);
     search_ = std::move(decision.search);
     keyCutter_.reset();

@@ -103,7 +103,6 @@ private:
     std::uint64_t base_ = 0;  // stream offset of bytes_[0]
     ArrivalClock clock_;
     PowerBudget budget_;
-    std::string keySeparator_;
     std::unique_ptr<KeyCutter> keyCutter_;
     std::unique_ptr<LineRecognizer> recognizer_;
     std::unique_ptr<ReadingSearch> search_;
