@@ -6,6 +6,7 @@ void ArrivalClock::restart()
     lookedAt_ = {};
     lastReadBegin_ = 0;
     lastReadBytes_ = 0;
+    doubted_ = false;
     readEnds_.clear();
 }
 
@@ -17,6 +18,7 @@ void ArrivalClock::arrived(std::uint64_t end, std::size_t bytes, TimePoint now)
     lastArrival_ = now;
     lastReadBegin_ = end - bytes;
     lastReadBytes_ = bytes;
+    doubted_ = false;
     if (readEnds_.size() < MaxReadEnds)
         readEnds_.push_back(end);
     else
@@ -32,5 +34,5 @@ void ArrivalClock::told(std::uint64_t base)
 ArrivalClock::Duration ArrivalClock::settleNeeded(std::uint64_t base) const
 {
     const bool oneRead = base >= lastReadBegin_;
-    return oneRead && lastReadBytes_ < WholeWriteBytes ? Duration(SettleTime) : Duration(PauseTime);
+    return oneRead && lastReadBytes_ < WholeWriteBytes && !doubted_ ? Duration(SettleTime) : Duration(PauseTime);
 }

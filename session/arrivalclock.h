@@ -51,6 +51,10 @@ public:
     void told(std::uint64_t base);
     // A look was made at `now` while bytes kept coming.
     void looked(TimePoint now) { lookedAt_ = now; }
+    // The short read held does not read as a message clearly enough to be
+    // taken as a whole write: it may be the front of a longer message whose
+    // sender paused, so it waits PauseTime like any other, until the next read.
+    void doubt() { doubted_ = true; }
 
     TimePoint lastArrival() const { return lastArrival_; }
     Duration quiet(TimePoint now) const { return now - lastArrival_; }
@@ -69,5 +73,6 @@ private:
     TimePoint lookedAt_{};
     std::uint64_t lastReadBegin_ = 0;
     std::size_t lastReadBytes_ = 0;
+    bool doubted_ = false;
     std::deque<std::uint64_t> readEnds_;
 };

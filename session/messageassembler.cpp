@@ -177,6 +177,14 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
     }
     if (reading.pieces) {
         const std::vector<Piece>& pieces = *reading.pieces;
+        // A short read settles fast, as a whole write; but when its last
+        // message scores below nothing, the read may be the chance-read front
+        // of a longer message whose sender paused: it waits the pause time.
+        const bool settledFast = settled && !closing && clock_.quiet(now) < ArrivalClock::PauseTime;
+        if (settledFast && search_->scoreOf(recognizer, pieces.back()) < 0) {
+            clock_.doubt();
+            return;
+        }
         if (settled) {
             deliver(pieces);
             return;
