@@ -10,12 +10,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -33,22 +33,28 @@ enum class Cutting { Segments, RandomPieces, Joined, Paused };
 // 5 to 20 ms apart, random pieces of 536 to 1,448 bytes, or every send joined
 // with the next into one write; or segments with a pause before a quarter of
 // them, as a lost segment waits for its retransmission or a full socket buffer
-// drains. No piece but the last of what a window sent is shorter than 536
-// bytes, the smallest segment every IPv4 path carries: the receiver takes a
-// read that short for the end of a write and shows it after 60 ms of quiet,
-// which a loaded machine's event loop, running the relay too, can stretch
-// a gap between two pieces past (pieces of every size arrive on a clock of
-// the test's own in the assembler's tests). The pauses stay well below the
-// receiver's pause time (1.6 s), so the event loop this relay shares with both
-// windows, slowed down, cannot stretch one past it. Seeded, so a run can be
+// drains. It runs on a thread of its own, as a network does. No piece but
+// the last of what a window sent is shorter than 536 bytes, the smallest
+// segment every IPv4 path carries: the receiver takes a read that short for
+// the end of a write and shows it after 60 ms of quiet, which a loaded
+// machine can stretch a gap between two pieces past (pieces of every size
+// arrive on a clock of the test's own in the assembler's tests). The pauses
+// stay well below the receiver's pause time (1.6 s). Seeded, so a run can be
 // repeated.
 class RechunkRelay {
 public:
     RechunkRelay(Cutting cutting, std::uint16_t target, std::uint64_t seed)
         : cutting_(cutting), target_(target), random_(seed), listener_(listenRaw(port_))
     {
-        QObject::connect(&tick_, &QTimer::timeout, [this] { tick(); });
-        tick_.start(1);
+        // A thread of its own, as a network is: a long step of either window
+        // on the test's event loop must not hold the bytes back, or the
+        // receiver, once its turn comes, finds the peer quiet for that long.
+        worker_ = std::jthread([this](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                tick();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
     }
     std::uint16_t port() const { return port_; }
 
@@ -118,7 +124,7 @@ private:
     std::uint16_t port_ = 0;
     Fd listener_, down_, up_;
     Direction directions_[2];
-    QTimer tick_;
+    std::jthread worker_;  // last: it stops before the sockets close
 };
 
 // A typed line of 1 to 10,000 bytes of UTF-8, some of it beyond ASCII.
