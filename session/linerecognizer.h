@@ -62,6 +62,7 @@ public:
         powerLimit_ = limit;
         starved_ = false;
     }
+    std::uint64_t powerLimit() const { return powerLimit_; }
     bool starved() const { return starved_; }
 
     // The bytes held from stream offset `base` on; what lies before `base` is forgotten.

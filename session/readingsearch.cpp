@@ -43,6 +43,12 @@ bool isText(std::string_view line)
 
 } // namespace
 
+std::uint64_t ReadingSearch::wideRoom(std::size_t keyBits) const
+{
+    const std::uint64_t earned = WideAllowance + WidePerBlock * (8 * seenTo_ / std::max<std::size_t>(keyBits, 1));
+    return earned > wideSpent_ ? earned - wideSpent_ : 0;
+}
+
 int ReadingSearch::scoreOf(LineRecognizer& recognizer, const Piece& piece)
 {
     const auto [known, fresh] = contents_.try_emplace({piece.begin, piece.end}, 0);
@@ -102,6 +108,7 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
                                           const std::deque<std::uint64_t>& readEnds)
 {
     bool cutShort = false;
+    seenTo_ = std::max(seenTo_, to);
     struct Node {
         bool readable = false;
         int score = 0;
@@ -187,11 +194,24 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
     cutShort = false;
     // The wider search costs about k/4 powers at every chance start it looks
     // behind: under keys larger than the key generator makes, the likeliest
-    // reading has to do.
+    // reading has to do. Under the others it spends from a credit of its own
+    // (WideAllowance), and stops short where that runs out: the likeliest
+    // reading then stands, and the connection keeps the rest of its credit.
     Node whole;
-    if (recognizer.blockBits() <= PowerBudget::SmallKeyBits) {
+    if (recognizer.blockBits() <= PowerBudget::SmallKeyBits && !recognizer.starved()) {
         breadth = StartsLookedBehind;
+        const std::uint64_t limit = recognizer.powerLimit();
+        const std::uint64_t start = recognizer.powerMods();
+        const std::uint64_t room = wideRoom(recognizer.blockBits());
+        const bool ownLimit = limit - start > room;
+        if (ownLimit)
+            recognizer.setPowerLimit(start + room);
         whole = bestTo(to, 0);
+        wideSpent_ += recognizer.powerMods() - start;
+        if (ownLimit) {
+            cutShort = cutShort || recognizer.starved();
+            recognizer.setPowerLimit(limit);
+        }
     }
     if (likeliest.readable && (!whole.readable || likeliest.score > whole.score)) {
         whole = likeliest;

@@ -52,6 +52,17 @@ public:
     // How many starts found for one message are looked behind, best shown
     // first; the rest are mostly chance (each passes with odds 2^-evidence).
     static constexpr int StartsLookedBehind = 16;
+    // What looking behind those starts may cost over a connection:
+    // WideAllowance, and WidePerBlock for every k-bit block searched to. The
+    // search looks at what is held every time more comes, mostly ending
+    // inside a message, and each look may find chains of chance pieces at
+    // about k/4 powers each: left unbounded, a long conversation spent the
+    // connection's whole credit on them and its lines were dropped. Sized
+    // from the property tests: it is a quarter of the allowance and half the
+    // per-block credit (PowerBudget), so the rest never goes short, and a
+    // quarter of it again still reads 199 of 200 seeds as sent.
+    static constexpr std::uint64_t WideAllowance = 16384;
+    static constexpr std::uint64_t WidePerBlock = 2;
     // A run this long before a start is as good as any: a chance one of 16
     // blocks has odds 2^-16.
     static constexpr int LongRunBlocks = 16;
@@ -94,6 +105,11 @@ public:
     void clear() { contents_.clear(); }
 
 private:
+    // Powers looking behind more than one start may still spend.
+    std::uint64_t wideRoom(std::size_t keyBits) const;
+
+    std::uint64_t seenTo_ = 0;     // the furthest stream offset searched to
+    std::uint64_t wideSpent_ = 0;  // powers spent looking behind more than one start
     // What each message's line adds, by its stream offsets: a line is decoded
     // once however often the bytes are looked at.
     std::map<std::pair<std::uint64_t, std::uint64_t>, int> contents_;

@@ -309,6 +309,40 @@ TEST_F(AssemblerWithKey, APauseInsideAMessageNeverCutsIt)
     }
 }
 
+// One connection carries a long conversation: two lines at a time, typed
+// back to back, in segments that pause now and then, to a busy receiver.
+// Every look while the bytes keep coming searches what is held, which mostly
+// ends inside a message: however often, the search must leave the peer's
+// credit enough for every line.
+TEST_F(Assembler, ALongConversationArrivesWholeThroughPauses)
+{
+    std::mt19937_64 random(PropertySeed("Assembler.ALongConversationArrivesWholeThroughPauses"));
+    FixedClock clock(static_cast<int64_t>(random() % 86400000));
+    PrimeGeneration::KeyPair key;
+    std::string d, n;
+    PrimeGeneration::GenerateKeyPair(key, d, n);
+    assembler.restart();
+    assembler.expectLines(key.DecryptExponent, key.Modulus);
+    std::vector<std::string> sent;
+    std::vector<Read> reads;
+    for (int round = 0; round < 8; ++round) {
+        std::vector<std::string> messages;
+        for (int i = 0; i < 2; ++i) {
+            sent.push_back(randomLine(random, false, 10000));
+            messages.push_back(RSA::EncryptLine(sent.back(), key.EncryptExponent, key.Modulus));
+        }
+        for (Read& read : cut(messages, Cutting::Paused, random))
+            reads.push_back(std::move(read));
+        reads.back().gapAfter = MessageAssembler::GiveUpTime;
+    }
+    // A power under the session's keys takes about 10 us unloaded; three
+    // times that is a machine busy with other work.
+    feedBusy(reads, 30us);
+    EXPECT_TRUE(lines == sent) << lines.size() << " lines came out for " << sent.size() << ", "
+                               << assembler.powerMods() << " powers spent";
+    EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
 // A genuine RSA key of 1,024 bits, larger than any the key generator makes:
 // lines under it still come out whole, within the power budget, when two long
 // ones arrive joined in segments.

@@ -13,8 +13,10 @@
 namespace streamcutting {
 
 // How the network hands the sent bytes over: segments of at most 1,448 bytes
-// (one TCP segment) a few ms apart, random pieces, or sends joined in one read.
-enum class Cutting { Segments, RandomPieces, Joined };
+// (one TCP segment) a few ms apart, random pieces, sends joined in one read,
+// or segments with a pause of 210 to 1,000 ms before a quarter of them, as a
+// lost segment waits for its retransmission or a full socket buffer drains.
+enum class Cutting { Segments, RandomPieces, Joined, Paused };
 
 struct Read {
     std::string bytes;
@@ -36,10 +38,12 @@ inline std::vector<Read> cut(const std::vector<std::string>& messages, Cutting c
         return reads;
     }
     for (std::size_t at = 0; at < stream.size();) {
-        const std::size_t size = cutting == Cutting::Segments ? 1448 : static_cast<std::size_t>(between(1, 1448));
-        reads.push_back({stream.substr(at, size), std::chrono::milliseconds(cutting == Cutting::Segments
-                                                                                ? between(5, 50)
-                                                                                : between(0, 20))});
+        const std::size_t size = cutting == Cutting::RandomPieces ? static_cast<std::size_t>(between(1, 1448)) : 1448;
+        const int gap = cutting == Cutting::Segments                        ? between(5, 50)
+                        : cutting == Cutting::Paused && random() % 4 == 0 ? between(210, 1000)
+                        : cutting == Cutting::Paused                      ? between(5, 20)
+                                                                          : between(0, 20);
+        reads.push_back({stream.substr(at, size), std::chrono::milliseconds(gap)});
         at += size;
     }
     return reads;
@@ -78,6 +82,43 @@ struct AssemblerFeed {
             advance(now + read.gapAfter);
         }
         advance(now + MessageAssembler::GiveUpTime + 1s);
+    }
+    // The same on a receiver whose every power takes `powerTime`, as on a
+    // loaded machine: the network keeps its own time, and what came while
+    // the receiver worked is there at once, in one read, when it is done.
+    void feedBusy(const std::vector<streamcutting::Read>& reads, std::chrono::microseconds powerTime)
+    {
+        using namespace std::chrono_literals;
+        std::vector<MessageAssembler::TimePoint> arrivals;
+        for (MessageAssembler::TimePoint at = now; const streamcutting::Read& read : reads) {
+            arrivals.push_back(at);
+            at += read.gapAfter;
+        }
+        const MessageAssembler::TimePoint quiet = arrivals.back() + MessageAssembler::GiveUpTime + 1s;
+        const auto work = [&](auto step) {
+            const std::uint64_t before = assembler.powerMods();
+            step();
+            take();
+            now += powerTime * (assembler.powerMods() - before);
+        };
+        for (std::size_t next = 0; next < reads.size() || assembler.deadline();) {
+            const auto deadline = assembler.deadline();
+            const MessageAssembler::TimePoint due = next < reads.size() ? arrivals[next] : quiet;
+            if (next < reads.size() && due <= now) {
+                std::string pending;
+                for (; next < reads.size() && arrivals[next] <= now; ++next)
+                    pending += reads[next].bytes;
+                work([&] { assembler.append(pending, now); });
+            } else if (deadline && *deadline <= due) {
+                now = std::max(now, *deadline);
+                work([&] { assembler.timePassed(now); });
+            } else if (next < reads.size()) {
+                now = due;
+            } else {
+                break;
+            }
+        }
+        now = std::max(now, quiet);
     }
     void advance(MessageAssembler::TimePoint to)
     {
