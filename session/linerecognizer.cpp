@@ -226,9 +226,9 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
                 continue;
             const std::uint64_t length = 8 * end - 8 * begin - std::countl_zero(static_cast<uint8_t>(pattern));
             const int blocks = static_cast<int>((length + k_ - 1) / k_);
-            // A message behind one that fills whole blocks from a byte edge keeps
-            // the blocks of what follows aligned, so the run goes on past its start.
-            const bool aligned = 8 * (end - begin) % k_ == 0;
+            // A message behind one that fills whole blocks keeps the blocks
+            // of what follows aligned, so the run goes on past its start.
+            const bool aligned = onWholeBlock(begin, end);
             if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
                 continue;
             if (cheapPass != (aligned || begin == from))
@@ -241,6 +241,12 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
         }
     }
     return found;
+}
+
+bool LineRecognizer::onWholeBlock(std::uint64_t begin, std::uint64_t end) const
+{
+    const auto zeros = static_cast<std::uint64_t>(std::countl_zero(static_cast<uint8_t>(patternAt(begin))));
+    return 8 * (end - begin) % k_ <= zeros;
 }
 
 std::string LineRecognizer::line(const Piece& piece)

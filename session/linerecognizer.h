@@ -79,6 +79,10 @@ public:
     // that `enough` accepts.
     std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, bool alignedOnly = false,
                                       const std::function<bool(const Piece&)>& enough = {});
+    // Whether a message [begin, end) has a whole block aligned on `end` for its
+    // first: its first digit, or the leading zeros of its first byte, meet a
+    // block edge. Such a start costs no power beyond the blocks of the run.
+    bool onWholeBlock(std::uint64_t begin, std::uint64_t end) const;
     // Whole well-formed blocks right before `end`, counted back to `from` at most.
     int runBefore(std::uint64_t end, std::uint64_t from);
     // The line a piece decrypts to.

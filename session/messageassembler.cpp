@@ -1,6 +1,7 @@
 #include "session/messageassembler.h"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 using Piece = LineRecognizer::Piece;
@@ -22,6 +23,7 @@ void MessageAssembler::restart()
     fresh_ = false;
     dropping_ = false;
     floodDropped_ = false;
+    gridEdge_ = 0;
     out_.clear();
 }
 
@@ -163,6 +165,10 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
     const bool overfull = bytes_.size() > MaxHeldBytes;
     const bool giveUp = closing || overfull || clock_.givenUp(now);
 
+    // While the bytes keep coming, what is held mostly ends inside a message,
+    // where no reading ends.
+    if (!settled && !giveUp && lookInsideMessageInProgress())
+        return;
     budget_.open(recognizer);
     const ReadingSearch::Result reading = search_->best(recognizer, base_, end(), clock_.readEnds());
     const bool starvedNow = budget_.close(recognizer);
@@ -205,6 +211,71 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
         return;
     }
     looked_ = true;
+}
+
+// The messages in front of a long one still arriving are read up to an edge
+// inside it. A message's whole blocks are aligned on its end, and 8 of them
+// (k bytes) end on a byte edge: cut at such an edge, what came of the message
+// reads as a well-formed message of its own (the reason a pause there is
+// dangerous), which starts as clearly as the message does. Fewer blocks end on
+// a byte edge when k is even, but then the decrypted digits end off their
+// byte grid, so the edges of one grid within 8 blocks are each tried. False
+// when no message longer than LongRunBlocks is arriving: the end of what is
+// held may then be a message's end.
+bool MessageAssembler::lookInsideMessageInProgress()
+{
+    LineRecognizer& recognizer = *recognizer_;
+    const std::uint64_t k = recognizer.blockBits();
+    // Finding the edge costs a power or two for each of k bytes, a slow one
+    // under keys larger than the key generator makes.
+    if (k > PowerBudget::SmallKeyBits)
+        return false;
+    budget_.open(recognizer);
+    const std::optional<std::uint64_t> grid = edgeOnLongRun();
+    if (budget_.close(recognizer))
+        return true;
+    if (!grid || *grid == end())
+        return false;
+    const std::uint64_t step = 8 / std::gcd<std::uint64_t>(k, 8) * k / 8;  // bytes between a grid's byte edges
+    for (std::uint64_t back = 0; back < k && *grid - back > base_; back += step) {
+        const std::uint64_t edge = *grid - back;
+        // The likeliest reading alone: the wider search at every look while
+        // bytes pour in would cost more than they bring.
+        budget_.open(recognizer);
+        const ReadingSearch::Result reading = search_->best(recognizer, base_, edge, clock_.readEnds(), false);
+        if (budget_.close(recognizer))
+            return true;
+        if (reading.pieces && reading.complete
+            && search_->startShown(recognizer, reading.pieces->back()) >= ReadingSearch::ClearBits) {
+            gridEdge_ = edge;
+            deliver(std::vector<Piece>(reading.pieces->begin(), reading.pieces->end() - 1));
+            return true;
+        }
+    }
+    return true;
+}
+
+// The byte edge nearest the end of what is held on which a run of
+// LongRunBlocks whole blocks is aligned (odds about 2^-16 for a chance edge),
+// within the last k bytes, where one of every message's grid lies. After an
+// edge inside a message was read up to, the one k bytes on is tried first.
+std::optional<std::uint64_t> MessageAssembler::edgeOnLongRun()
+{
+    LineRecognizer& recognizer = *recognizer_;
+    const std::uint64_t k = recognizer.blockBits();
+    const std::uint64_t reach = (ReadingSearch::LongRunBlocks * k + 7) / 8;
+    const auto longRun = [&](std::uint64_t at) {
+        return at >= base_ + reach && recognizer.runBefore(at, at - reach) >= ReadingSearch::LongRunBlocks;
+    };
+    if (gridEdge_ > base_) {
+        const std::uint64_t next = gridEdge_ + (end() - gridEdge_) / k * k;
+        if (longRun(next))
+            return next;
+    }
+    for (std::uint64_t at = end(); at > base_ && at + k > end() && !recognizer.starved(); --at)
+        if (longRun(at))
+            return at;
+    return std::nullopt;
 }
 
 // Garbage in front of a message whose start shows clearly goes at once.

@@ -91,6 +91,8 @@ private:
     void look(TimePoint now, bool closing);
     void lookAtKey(TimePoint now, bool closing);
     void lookAtLines(TimePoint now, bool closing);
+    bool lookInsideMessageInProgress();
+    std::optional<std::uint64_t> edgeOnLongRun();
     bool dropGarbageBeforeClearMessage();
     void keepMessagesBeforeGarbage();
     void deliver(const std::vector<LineRecognizer::Piece>& pieces);
@@ -107,6 +109,7 @@ private:
     std::unique_ptr<LineRecognizer> recognizer_;
     std::unique_ptr<ReadingSearch> search_;
     TimePoint lastLook_{};
+    std::uint64_t gridEdge_ = 0;  // the last edge inside a message read up to
     bool looked_ = false;    // a look found all it could since the last byte came
     bool fresh_ = false;     // bytes came since the last look
     bool dropping_ = false;  // garbage was dropped and no message has read since

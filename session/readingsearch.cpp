@@ -95,7 +95,7 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
     // first block has room for less the digits it holds.
     const bool largeKey = recognizer.blockBits() > PowerBudget::SmallKeyBits;
     const auto enough = [&](const Piece& piece) {
-        const bool onBlock = piece.begin != from && 8 * (end - piece.begin) % recognizer.blockBits() == 0;
+        const bool onBlock = piece.begin != from && recognizer.onWholeBlock(piece.begin, end);
         return largeKey && clear(piece) && (!onBlock || piece.startEvidence() >= ClearBits);
     };
     for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap, enough))
@@ -105,7 +105,7 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
 }
 
 ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
-                                          const std::deque<std::uint64_t>& readEnds)
+                                          const std::deque<std::uint64_t>& readEnds, bool widen)
 {
     bool cutShort = false;
     seenTo_ = std::max(seenTo_, to);
@@ -195,10 +195,11 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
     // The wider search costs about k/4 powers at every chance start it looks
     // behind: under keys larger than the key generator makes, the likeliest
     // reading has to do. Under the others it spends from a credit of its own
-    // (WideAllowance), and stops short where that runs out: the likeliest
-    // reading then stands, and the connection keeps the rest of its credit.
+    // (WideAllowance) and stops where that runs out: the likeliest reading
+    // then stands, as it does under larger keys, and the connection keeps the
+    // rest of its credit.
     Node whole;
-    if (recognizer.blockBits() <= PowerBudget::SmallKeyBits && !recognizer.starved()) {
+    if (widen && recognizer.blockBits() <= PowerBudget::SmallKeyBits && !recognizer.starved()) {
         breadth = StartsLookedBehind;
         const std::uint64_t limit = recognizer.powerLimit();
         const std::uint64_t start = recognizer.powerMods();
@@ -208,10 +209,8 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
             recognizer.setPowerLimit(start + room);
         whole = bestTo(to, 0);
         wideSpent_ += recognizer.powerMods() - start;
-        if (ownLimit) {
-            cutShort = cutShort || recognizer.starved();
+        if (ownLimit)
             recognizer.setPowerLimit(limit);
-        }
     }
     if (likeliest.readable && (!whole.readable || likeliest.score > whole.score)) {
         whole = likeliest;

@@ -80,8 +80,9 @@ public:
 
     // The best reading of [from, to), found from the end. `readEnds` are
     // where reads ended: a message that starts at one costs no search.
+    // Without `widen`, only the likeliest reading is looked for.
     Result best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
-                const std::deque<std::uint64_t>& readEnds = {});
+                const std::deque<std::uint64_t>& readEnds = {}, bool widen = true);
     // The well-formed messages that end at `end` and start at or after `from`
     // that a reading considers: those that start where a read ended, and
     // when [from, end) is itself a clearly started message, only it and the

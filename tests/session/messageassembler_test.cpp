@@ -343,6 +343,34 @@ TEST_F(Assembler, ALongConversationArrivesWholeThroughPauses)
     EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
+// Lines typed one after another with no pause long enough to take the last
+// as whole, more of them than the receiver may hold: each is told while the
+// next one is still arriving, however the network cuts them.
+TEST_F(Assembler, ABurstOfLinesArrivesWhole)
+{
+    std::mt19937_64 random(PropertySeed("Assembler.ABurstOfLinesArrivesWhole"));
+    FixedClock clock(static_cast<int64_t>(random() % 86400000));
+    PrimeGeneration::KeyPair key;
+    std::string d, n;
+    PrimeGeneration::GenerateKeyPair(key, d, n);
+    assembler.restart();
+    assembler.expectLines(key.DecryptExponent, key.Modulus);
+    std::vector<std::string> sent, messages;
+    while (std::accumulate(messages.begin(), messages.end(), std::size_t{0},
+                           [](std::size_t sum, const std::string& message) { return sum + message.size(); })
+           <= 2 * MessageAssembler::MaxHeldBytes) {
+        sent.push_back(randomLine(random, false, 10000));
+        messages.push_back(RSA::EncryptLine(sent.back(), key.EncryptExponent, key.Modulus));
+    }
+    feedBusy(cut(messages, static_cast<Cutting>(random() % 4), random), 30us);
+    const auto differ = std::mismatch(sent.begin(), sent.end(), lines.begin(), lines.end());
+    EXPECT_TRUE(lines == sent) << lines.size() << " lines came out for " << sent.size() << "; line "
+                               << differ.first - sent.begin() << " of " << (differ.first != sent.end() ? differ.first->size() : 0)
+                               << " bytes came out as " << (differ.second != lines.end() ? differ.second->size() : 0)
+                               << "; " << assembler.powerMods() << " powers spent";
+    EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
 // A genuine RSA key of 1,024 bits, larger than any the key generator makes:
 // lines under it still come out whole, within the power budget, when two long
 // ones arrive joined in segments.
