@@ -9,6 +9,8 @@
 //   - when a message that ends where the bytes end is whole, when to look
 //     while bytes keep coming, and when to give bytes up: ArrivalClock
 //     (arrivalclock.h);
+//   - which messages are whole while a long one is still arriving: the
+//     reading up to a byte edge inside it (lookInsideMessageInProgress);
 //   - what all of it may cost: PowerBudget (powerbudget.h). A look that runs
 //     out of its slice goes on at the next event (deadline() is then now);
 //     one that runs out of the connection's credit waits for more bytes.
