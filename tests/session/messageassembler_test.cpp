@@ -309,66 +309,69 @@ TEST_F(AssemblerWithKey, APauseInsideAMessageNeverCutsIt)
     }
 }
 
-// One connection carries a long conversation: two lines at a time, typed
-// back to back, in segments that pause now and then, to a busy receiver.
-// Every look while the bytes keep coming searches what is held, which mostly
-// ends inside a message: however often, the search must leave the peer's
-// credit enough for every line.
-TEST_F(Assembler, ALongConversationArrivesWholeThroughPauses)
-{
-    std::mt19937_64 random(PropertySeed("Assembler.ALongConversationArrivesWholeThroughPauses"));
-    FixedClock clock(static_cast<int64_t>(random() % 86400000));
+// Lines on one connection under a fresh key from the program's generator,
+// fed to a receiver whose every power takes 30 us: about 10 us unloaded, so
+// three times that is a machine busy with other work.
+class AssemblerOnBusyReceiver : public Assembler {
+protected:
+    void SetUp() override
+    {
+        FixedClock clock(static_cast<int64_t>(random() % 86400000));
+        std::string d, n;
+        PrimeGeneration::GenerateKeyPair(key, d, n);
+        assembler.expectLines(key.DecryptExponent, key.Modulus);
+    }
+    std::string encrypt(const std::string& line) { return RSA::EncryptLine(line, key.EncryptExponent, key.Modulus); }
+    ::testing::AssertionResult cameOutAsSent() const
+    {
+        if (lines == sent && errors.empty())
+            return ::testing::AssertionSuccess();
+        const auto differ = std::mismatch(sent.begin(), sent.end(), lines.begin(), lines.end());
+        return ::testing::AssertionFailure()
+               << lines.size() << " lines came out for " << sent.size() << "; line " << differ.first - sent.begin()
+               << " of " << (differ.first != sent.end() ? differ.first->size() : 0) << " bytes came out as "
+               << (differ.second != lines.end() ? differ.second->size() : 0) << "; " << assembler.powerMods()
+               << " powers spent; errors: " << ::testing::PrintToString(errors);
+    }
+
+    std::mt19937_64 random{PropertySeed(::testing::UnitTest::GetInstance()->current_test_info()->name())};
     PrimeGeneration::KeyPair key;
-    std::string d, n;
-    PrimeGeneration::GenerateKeyPair(key, d, n);
-    assembler.restart();
-    assembler.expectLines(key.DecryptExponent, key.Modulus);
     std::vector<std::string> sent;
+};
+
+// A long conversation: two lines at a time, typed back to back, in segments
+// that pause now and then. Every look while the bytes keep coming searches
+// what is held, which mostly ends inside a message: however often, the search
+// must leave the peer's credit enough for every line.
+TEST_F(AssemblerOnBusyReceiver, ALongConversationArrivesWholeThroughPauses)
+{
     std::vector<Read> reads;
     for (int round = 0; round < 8; ++round) {
         std::vector<std::string> messages;
         for (int i = 0; i < 2; ++i) {
             sent.push_back(randomLine(random, false, 10000));
-            messages.push_back(RSA::EncryptLine(sent.back(), key.EncryptExponent, key.Modulus));
+            messages.push_back(encrypt(sent.back()));
         }
         for (Read& read : cut(messages, Cutting::Paused, random))
             reads.push_back(std::move(read));
         reads.back().gapAfter = MessageAssembler::GiveUpTime;
     }
-    // A power under the session's keys takes about 10 us unloaded; three
-    // times that is a machine busy with other work.
     feedBusy(reads, 30us);
-    EXPECT_TRUE(lines == sent) << lines.size() << " lines came out for " << sent.size() << ", "
-                               << assembler.powerMods() << " powers spent";
-    EXPECT_EQ(errors, std::vector<std::string>{});
+    EXPECT_TRUE(cameOutAsSent());
 }
 
 // Lines typed one after another with no pause long enough to take the last
 // as whole, more of them than the receiver may hold: each is told while the
 // next one is still arriving, however the network cuts them.
-TEST_F(Assembler, ABurstOfLinesArrivesWhole)
+TEST_F(AssemblerOnBusyReceiver, ABurstOfLinesArrivesWhole)
 {
-    std::mt19937_64 random(PropertySeed("Assembler.ABurstOfLinesArrivesWhole"));
-    FixedClock clock(static_cast<int64_t>(random() % 86400000));
-    PrimeGeneration::KeyPair key;
-    std::string d, n;
-    PrimeGeneration::GenerateKeyPair(key, d, n);
-    assembler.restart();
-    assembler.expectLines(key.DecryptExponent, key.Modulus);
-    std::vector<std::string> sent, messages;
-    while (std::accumulate(messages.begin(), messages.end(), std::size_t{0},
-                           [](std::size_t sum, const std::string& message) { return sum + message.size(); })
-           <= 2 * MessageAssembler::MaxHeldBytes) {
+    std::vector<std::string> messages;
+    for (std::size_t bytes = 0; bytes <= 2 * MessageAssembler::MaxHeldBytes; bytes += messages.back().size()) {
         sent.push_back(randomLine(random, false, 10000));
-        messages.push_back(RSA::EncryptLine(sent.back(), key.EncryptExponent, key.Modulus));
+        messages.push_back(encrypt(sent.back()));
     }
     feedBusy(cut(messages, static_cast<Cutting>(random() % 4), random), 30us);
-    const auto differ = std::mismatch(sent.begin(), sent.end(), lines.begin(), lines.end());
-    EXPECT_TRUE(lines == sent) << lines.size() << " lines came out for " << sent.size() << "; line "
-                               << differ.first - sent.begin() << " of " << (differ.first != sent.end() ? differ.first->size() : 0)
-                               << " bytes came out as " << (differ.second != lines.end() ? differ.second->size() : 0)
-                               << "; " << assembler.powerMods() << " powers spent";
-    EXPECT_EQ(errors, std::vector<std::string>{});
+    EXPECT_TRUE(cameOutAsSent());
 }
 
 // A genuine RSA key of 1,024 bits, larger than any the key generator makes:
