@@ -55,6 +55,11 @@ void MessageAssembler::append(std::string_view bytes, TimePoint now)
     bytes_.append(bytes);
     budget_.received(bytes.size());
     clock_.arrived(end(), bytes.size(), now);
+    // A peer that sends faster than its bytes can be read (each look may
+    // spend only its slice) is held to twice the cap: what lies before the
+    // last longest message's worth is dropped unread.
+    if (mode_ == Mode::Line && bytes_.size() > 2 * MaxHeldBytes)
+        dropGarbage(end() - MaxLineMessage);
     looked_ = false;
     fresh_ = true;
     look(now, false);

@@ -16,7 +16,8 @@
 //     one that runs out of the connection's credit waits for more bytes.
 // Bytes that read as no message are dropped with one error once GiveUpTime
 // passes without more, as soon as a clearly started message follows them, or
-// once MaxHeldBytes are held and still read as nothing.
+// once MaxHeldBytes are held and still read as nothing; no more than twice
+// that is ever held.
 #pragma once
 
 #include "bignum/GInt.h"

@@ -238,19 +238,20 @@ TEST_F(AssemblerWithKey, GarbageGivesOneErrorAndTheNextLineReads)
 
 namespace {
 
-// A stranger's key: a 1,024-bit odd modulus and the exponent two below it, so
-// every power costs the most a key the session accepts can make it cost.
+// A stranger's key: an odd modulus of `size` binary digits above the key
+// generator's and the exponent two below it, so every power is a full one
+// (1,024 digits: the most a key the session accepts can make a power cost).
 struct HostileKey {
     GInt::OwnedNum exponent, modulus;
-    explicit HostileKey(std::mt19937_64& random)
+    HostileKey(std::mt19937_64& random, std::size_t size)
     {
-        std::string bits(1024, '0');
+        std::string bits(size, '0');
         for (char& bit : bits)
             bit = static_cast<char>('0' + random() % 2);
         bits.front() = '1';
-        bits.replace(1022, 2, "11");
+        bits.replace(size - 2, 2, "11");
         GInt::BinaryToNum(bits, modulus.out());
-        bits.replace(1022, 2, "01");
+        bits.replace(size - 2, 2, "01");
         GInt::BinaryToNum(bits, exponent.out());
     }
 };
@@ -260,7 +261,7 @@ struct HostileKey {
 TEST_F(Assembler, AHostileKeyCostsBoundedPowers)
 {
     std::mt19937_64 random(PropertySeed("Assembler.AHostileKeyCostsBoundedPowers"));
-    const HostileKey key(random);
+    const HostileKey key(random, 1024);
     for (const std::size_t readSize : {std::size_t{1448}, std::size_t{1}}) {
         SCOPED_TRACE(readSize);
         assembler.restart();
@@ -278,6 +279,22 @@ TEST_F(Assembler, AHostileKeyCostsBoundedPowers)
         EXPECT_EQ(lines, std::vector<std::string>{});
         EXPECT_EQ(assembler.buffered(), 0u);
     }
+}
+
+// A flood that comes faster than the receiver can look at it, here 64 KiB
+// reads to one whose powers take 0.5 ms, is held to twice the cap and then
+// dropped (a 300-bit key keeps the test quick; the cap is the same for all).
+TEST_F(Assembler, AFloodIsHeldToTwiceTheCap)
+{
+    std::mt19937_64 random(PropertySeed("Assembler.AFloodIsHeldToTwiceTheCap"));
+    const HostileKey key(random, 300);
+    assembler.expectLines(key.exponent.get(), key.modulus.get());
+    std::vector<Read> reads;
+    for (int i = 0; i < 3; ++i)
+        reads.push_back({randomLine(random, true, 65536).append(65536, 'x').substr(0, 65536), 1ms});
+    feedBusy(reads, 500us);
+    EXPECT_LE(mostHeld, 2 * MessageAssembler::MaxHeldBytes);
+    EXPECT_EQ(assembler.buffered(), 0u);
 }
 
 // A message that stops arriving a whole multiple of 8 blocks before its end

@@ -88,37 +88,32 @@ struct AssemblerFeed {
     // the receiver worked is there at once, in one read, when it is done.
     void feedBusy(const std::vector<streamcutting::Read>& reads, std::chrono::microseconds powerTime)
     {
-        using namespace std::chrono_literals;
         std::vector<MessageAssembler::TimePoint> arrivals;
         for (MessageAssembler::TimePoint at = now; const streamcutting::Read& read : reads) {
             arrivals.push_back(at);
             at += read.gapAfter;
         }
-        const MessageAssembler::TimePoint quiet = arrivals.back() + MessageAssembler::GiveUpTime + 1s;
         const auto work = [&](auto step) {
             const std::uint64_t before = assembler.powerMods();
             step();
             take();
             now += powerTime * (assembler.powerMods() - before);
         };
+        // Until every read is in and nothing waits to be looked at.
         for (std::size_t next = 0; next < reads.size() || assembler.deadline();) {
             const auto deadline = assembler.deadline();
-            const MessageAssembler::TimePoint due = next < reads.size() ? arrivals[next] : quiet;
-            if (next < reads.size() && due <= now) {
+            if (next < reads.size() && arrivals[next] <= now) {
                 std::string pending;
                 for (; next < reads.size() && arrivals[next] <= now; ++next)
                     pending += reads[next].bytes;
                 work([&] { assembler.append(pending, now); });
-            } else if (deadline && *deadline <= due) {
+            } else if (deadline && (next == reads.size() || *deadline <= arrivals[next])) {
                 now = std::max(now, *deadline);
                 work([&] { assembler.timePassed(now); });
-            } else if (next < reads.size()) {
-                now = due;
             } else {
-                break;
+                now = arrivals[next];
             }
         }
-        now = std::max(now, quiet);
     }
     void advance(MessageAssembler::TimePoint to)
     {
@@ -136,6 +131,7 @@ struct AssemblerFeed {
         using Kind = MessageAssembler::Message::Kind;
         for (MessageAssembler::Message& message : assembler.takeMessages())
             (message.kind == Kind::Line ? lines : message.kind == Kind::Key ? keys : errors).push_back(message.text);
+        mostHeld = std::max(mostHeld, assembler.buffered());
     }
     void clear()
     {
@@ -147,4 +143,5 @@ struct AssemblerFeed {
     MessageAssembler assembler;
     MessageAssembler::TimePoint now = MessageAssembler::TimePoint{} + std::chrono::hours(1);
     std::vector<std::string> lines, keys, errors;
+    std::size_t mostHeld = 0;  // the most bytes the assembler held after a step
 };
