@@ -56,9 +56,9 @@ void MessageAssembler::append(std::string_view bytes, TimePoint now)
     budget_.received(bytes.size());
     clock_.arrived(end(), bytes.size(), now);
     // A peer that sends faster than its bytes can be read (each look may
-    // spend only its slice) is held to twice the cap: what lies before the
+    // spend only its slice) is held to MaxBufferedBytes: what lies before the
     // last longest message's worth is dropped unread.
-    if (mode_ == Mode::Line && bytes_.size() > 2 * MaxHeldBytes)
+    if (mode_ == Mode::Line && bytes_.size() > MaxBufferedBytes)
         dropGarbage(end() - MaxLineMessage);
     looked_ = false;
     fresh_ = true;

@@ -16,8 +16,8 @@
 //     one that runs out of the connection's credit waits for more bytes.
 // Bytes that read as no message are dropped with one error once GiveUpTime
 // passes without more, as soon as a clearly started message follows them, or
-// once MaxHeldBytes are held and still read as nothing; no more than twice
-// that is ever held.
+// once MaxHeldBytes are held and still read as nothing; no more than
+// MaxBufferedBytes is ever held.
 #pragma once
 
 #include "bignum/GInt.h"
@@ -46,6 +46,11 @@ public:
     // Most bytes held while they keep coming with no reading found: a few of
     // the longest line messages, so that sends joined back to back still fit.
     static constexpr std::size_t MaxHeldBytes = 4 * MaxLineMessage;
+    // Most bytes ever held: a receiver busy with other work falls behind a
+    // burst of long lines by more than MaxHeldBytes for a while (twice that
+    // dropped lines of the burst property test, four times never did); a
+    // flood beyond it is dropped as it comes.
+    static constexpr std::size_t MaxBufferedBytes = 4 * MaxHeldBytes;
     static constexpr auto SettleTime = ArrivalClock::SettleTime;
     static constexpr auto PauseTime = ArrivalClock::PauseTime;
     static constexpr auto GiveUpTime = ArrivalClock::GiveUpTime;
