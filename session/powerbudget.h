@@ -31,15 +31,18 @@ public:
     static constexpr std::size_t SmallKeyBits = 256;
     static constexpr std::uint64_t SmallKeyAllowance = 65536;
     static constexpr std::uint64_t LargeKeyAllowance = 512;
-    // Most powers one event may spend: half a DecryptLine of the longest line
-    // message (8 KiB of its 16) under the key. Under a stranger's 1,024-bit
-    // key with a full-length exponent that is 64 powers, 30 ms unloaded and
-    // about 85 ms beside a flood of its bytes, so a key press waits at most
-    // a read's and a timer's slice. A search cut short goes on where it
-    // stopped: the blocks it decrypted are kept.
+    // Most powers one event may spend. Under the keys the key generator
+    // makes: one DecryptLine of the longest line message (16 KiB), under
+    // 10 ms. Above: half of one, 64 powers under a stranger's 1,024-bit key
+    // with a full-length exponent, 30 ms unloaded and about 85 ms beside a
+    // flood of its bytes, so a key press waits at most a read's and a
+    // timer's slice. A search cut short goes on where it stopped (the blocks
+    // it decrypted are kept), but each slice walks it again from the start,
+    // so slices are no smaller than they need to be.
     static std::uint64_t slicePowers(std::size_t keyBits)
     {
-        return std::max<std::uint64_t>(8 * 8192 / std::max<std::size_t>(keyBits, 1), 1);
+        const std::size_t bits = std::max<std::size_t>(keyBits, 1);
+        return std::max<std::uint64_t>((bits <= SmallKeyBits ? 8 * 16384 : 8 * 8192) / bits, 1);
     }
 
     // Why the last search under a power limit stopped short, if it did.
