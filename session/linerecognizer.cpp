@@ -41,6 +41,17 @@ LineRecognizer::LineRecognizer(GInt::Num exponent, GInt::Num modulus)
 {
     if (modulus_.front() & 1)
         odd_.emplace(modulus_);
+    // Under a genuine key, 2 decrypts to a number as good as random. Under a
+    // key whose exponent is small modulo the order of the group (a stranger
+    // may send a modulus with many small factors and exponent n-2), every
+    // short block v decrypts to about v^s for a small s, zeros in front of
+    // it: such starts then show nothing. A genuine key shows ClearFrontBits
+    // zeros here with odds 2^-24.
+    const words::Words two{2};
+    if (words::Compare(two, modulus_) < 0) {
+        const Block block = decrypt(two);
+        startsShow_ = k_ - 1 < ClearFrontBits + words::BitLength(block.plain);
+    }
 }
 
 void LineRecognizer::setBytes(std::string_view bytes, std::uint64_t base)
@@ -146,7 +157,7 @@ std::optional<LineRecognizer::Piece> LineRecognizer::pieceAt(std::uint64_t begin
     const std::uint64_t firstBit = 8 * begin + std::countl_zero(static_cast<uint8_t>(pattern));
     const std::uint64_t length = 8 * end - firstBit;
     Piece piece{begin, end, static_cast<int>((length + k_ - 1) / k_), 0, 0, 0};
-    piece.frontBits = static_cast<int>(length - (piece.blocks - 1) * k_);
+    piece.frontBits = startsShow_ ? static_cast<int>(length - (piece.blocks - 1) * k_) : 0;
     // From the end: a wrong cut usually fails at its last block or the one before.
     const Run& run = runTo(end, piece.blocks - 1);
     if (static_cast<int>(run.distinctUpTo.size()) < piece.blocks - 1)

@@ -34,7 +34,9 @@ public:
         int blocks = 0;     // k-digit blocks
         int distinct = 0;   // different block values among them
         int pad = 0;        // zeros before the marker
-        int frontBits = 0;  // digits of the first block, from its first one digit
+        // Digits of the first block, from its first one digit; 0 under a key
+        // whose short blocks decrypt to short numbers, where zeros show nothing.
+        int frontBits = 0;
         // About -log2 of the odds that a wrong cut passes every test this one
         // passed: a bit per different block (repeated bytes repeat blocks,
         // which pass or fail together), and the marker with its zeros in
@@ -47,7 +49,12 @@ public:
         int startEvidence() const { return std::min(pad, frontBits) + 3; }
     };
 
-    // Copies the peer's decryption exponent and modulus (at least two binary digits).
+    // Zeros in front of what 2 decrypts to that mark a key under which short
+    // blocks decrypt to short numbers (see the constructor).
+    static constexpr std::size_t ClearFrontBits = 24;
+
+    // Copies the peer's decryption exponent and modulus (at least two binary
+    // digits), and decrypts 2 to tell whether starts show under them.
     LineRecognizer(GInt::Num exponent, GInt::Num modulus);
 
     // k, the binary length of the modulus.
@@ -138,5 +145,6 @@ private:
     std::uint64_t powerMods_ = 0;
     std::uint64_t powerLimit_ = UINT64_MAX;
     bool starved_ = false;
+    bool startsShow_ = true;  // the zeros in front of a start show how it was cut
     const Block starvedBlock_{false, true, {}, 0};
 };
