@@ -58,6 +58,13 @@ int ReadingSearch::scoreOf(LineRecognizer& recognizer, const Piece& piece)
     return piece.evidence() + known->second - CutPenaltyBits;
 }
 
+bool ReadingSearch::readsThrough(LineRecognizer& recognizer, const Piece& before, const Piece& piece)
+{
+    return recognizer.onWholeBlock(piece.begin, piece.end)
+           && scoreOf(recognizer, piece) == piece.evidence() - CutPenaltyBits
+           && recognizer.pieceAt(before.begin, piece.end).has_value();
+}
+
 void ReadingSearch::forgetBefore(std::uint64_t base)
 {
     contents_.erase(contents_.begin(), contents_.lower_bound({base, 0}));
@@ -133,6 +140,7 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         struct Deeper {
             int start;  // what the piece adds to a reading, less its blocks
             int order;  // how likely it is to lead to the best reading
+            bool afterRead;  // it starts where a read ended
             Piece piece;
         };
         std::vector<Deeper> deeper;
@@ -150,12 +158,14 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
                     continue;
                 }
                 if (const auto head = recognizer.pieceAt(from, piece.begin))
-                    consider(scoreOf(recognizer, *head) + own, piece, head);
+                    consider(scoreOf(recognizer, *head) + own
+                                 - (!afterRead && readsThrough(recognizer, *head, piece) ? ThroughCutBits : 0),
+                             piece, head);
                 // Where a genuine message ended, the blocks before it are that
                 // message's and hold up; before a chance start they fail
                 // after two on average. Long runs are looked behind first.
                 const int run = std::min(recognizer.runBefore(piece.begin, from), LongRunBlocks);
-                deeper.push_back({own - piece.blocks, own - piece.blocks + run, piece});
+                deeper.push_back({own - piece.blocks, own - piece.blocks + run, afterRead, piece});
             }
         }
         // Under a key larger than the key generator makes, a message that
@@ -172,14 +182,23 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         std::sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) {
             return x.order != y.order ? x.order > y.order : x.piece.begin > y.piece.begin;
         });
+        // Beyond those, every start whose zeros and marker alone show
+        // ClearBits is looked behind: a chance one is that rare, and a
+        // genuine one may be the start of the only reading that keeps a text
+        // line whole, where the best-shown piece joins it with the binary
+        // line behind it.
         int tried = 0;
-        for (const auto& [start, order, piece] : deeper) {
-            if (tried >= breadth || recognizer.starved())
+        for (const auto& [start, order, afterRead, piece] : deeper) {
+            if (recognizer.starved())
                 break;
+            if (tried >= breadth && piece.startEvidence() < ClearBits)
+                continue;
             ++tried;
             const Node before = bestTo(piece.begin, depth + 1);
             if (before.readable)
-                consider(before.score + start + piece.blocks, piece);
+                consider(before.score + start + piece.blocks
+                             - (!afterRead && readsThrough(recognizer, before.last, piece) ? ThroughCutBits : 0),
+                         piece);
         }
         nodes[at] = node;
         return node;
