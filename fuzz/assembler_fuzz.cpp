@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (keyBits > 40) {
         const std::uint64_t allowance =
             keyBits - 27 <= PowerBudget::SmallKeyBits ? PowerBudget::SmallKeyAllowance : PowerBudget::LargeKeyAllowance;
-        if (assembler.powerMods() > allowance + PowerBudget::PerBlock * 8 * total / (keyBits - 27))
+        if (assembler.powerMods() > allowance + PowerBudget::perBlock(keyBits - 27) * 8 * total / (keyBits - 27))
             Fail("more modular powers spent than the budget allows");
     }
     (void)assembler.takeMessages();

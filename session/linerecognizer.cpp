@@ -209,8 +209,15 @@ int LineRecognizer::runBefore(std::uint64_t end, std::uint64_t from)
     return static_cast<int>(std::min<std::uint64_t>(run.distinctUpTo.size(), room));
 }
 
+int LineRecognizer::distinctInRun(std::uint64_t end, int blocks)
+{
+    const Run& run = runTo(end, blocks);
+    const int known = std::min(blocks, static_cast<int>(run.distinctUpTo.size()));
+    return known > 0 ? run.distinctUpTo[static_cast<std::size_t>(known - 1)] : 0;
+}
+
 std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t end, std::uint64_t from, int window,
-                                                               bool alignedOnly,
+                                                               Starts starts,
                                                                const std::function<bool(const Piece&)>& enough)
 {
     std::vector<Piece> found;
@@ -220,18 +227,21 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
     const int run = runBefore(end, from);
     // A piece of b blocks holds b-1 whole blocks, all within the run.
     const std::uint64_t reach = (static_cast<std::uint64_t>(run) + 1) * k_;
-    std::uint64_t begin = 8 * end > reach + 8 * from ? (8 * end - reach) / 8 : from;
-    begin = std::max(begin, from);
-    if (end - begin > MaxPiece)
-        begin = end - MaxPiece;
-    // Two passes: the starts on whole blocks of the run and at `from` first,
-    // which cost no power beyond the run's, then the others near where it
-    // breaks off, at about one power each.
-    const std::uint64_t first = begin;
-    for (const bool cheapPass : {true, false}) {
-        if (!cheapPass && alignedOnly)
+    std::uint64_t first = 8 * end > reach + 8 * from ? (8 * end - reach) / 8 : from;
+    first = std::max(first, from);
+    if (end - first > MaxPiece)
+        first = end - MaxPiece;
+    // One pass for each kind of start, the cheapest first. On the run, the
+    // shortest piece first: one clear enough for `enough` there may be two
+    // messages read together, the second of whole blocks from a byte edge.
+    // Elsewhere, from where the run breaks off on, where a message's start
+    // lies unless the run went on past it by chance.
+    for (const Starts pass : {Starts::OnRun, Starts::Likely, Starts::All}) {
+        if (pass > starts)
             break;
-        for (begin = first; begin < end; ++begin) {
+        const bool shortestFirst = pass == Starts::OnRun;
+        for (std::uint64_t i = 0; i < end - first; ++i) {
+            const std::uint64_t begin = shortestFirst ? end - 1 - i : first + i;
             const int pattern = patternAt(begin);
             if (pattern == 0)
                 continue;
@@ -242,7 +252,12 @@ std::vector<LineRecognizer::Piece> LineRecognizer::piecesEndingAt(std::uint64_t 
             const bool aligned = onWholeBlock(begin, end);
             if (blocks > run + 1 || (blocks < run + 1 - window && !aligned && begin != from))
                 continue;
-            if (cheapPass != (aligned || begin == from))
+            // A first block that decrypts to 1 (the first marker digit alone)
+            // encrypts to 1: a one-digit front, whatever the key.
+            const std::uint64_t dropped = static_cast<std::uint64_t>(blocks) * k_ - length;
+            const bool likely = dropped < MaxDroppedZeros || dropped == k_ - 1;
+            const Starts kind = aligned || begin == from ? Starts::OnRun : likely ? Starts::Likely : Starts::All;
+            if (kind != pass)
                 continue;
             if (const std::optional<Piece> piece = pieceAt(begin, end)) {
                 found.push_back(*piece);

@@ -76,15 +76,28 @@ public:
     void setBytes(std::string_view bytes, std::uint64_t base);
     // [begin, end) as one line message, if it is one.
     std::optional<Piece> pieceAt(std::uint64_t begin, std::uint64_t end);
-    // The line messages that end at `end` and start at or after `from`: every
-    // one whose first block lies within `window` blocks of where the run of
-    // well-formed blocks before `end` breaks off, every one whose first block
-    // is a whole block of that run, and the one starting at `from`. Those on
-    // whole blocks and at `from` come first (they cost no power beyond the
-    // run's), then the others from where the run breaks off on; with
-    // `alignedOnly`, only the first kind. The looking stops at the first
-    // that `enough` accepts.
-    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, bool alignedOnly = false,
+    // Which starts piecesEndingAt() tries, by what they cost.
+    enum class Starts {
+        // On whole blocks of the run aligned on the end, and at `from`: no
+        // power beyond the run's.
+        OnRun,
+        // Those, then the starts near where the run breaks off whose first
+        // block lost fewer than MaxDroppedZeros leading zero digits, or is
+        // the one digit 1: at most four a block, a power each.
+        Likely,
+        // Those, then every other start near where the run breaks off: about
+        // k/8 more a block, a power each.
+        All,
+    };
+    // The encoder drops the leading zeros of a message's first block, a
+    // residue below n: it drops this many or more with odds below 2^-15
+    // (8 or more, 1 in 256, cut a line of a burst test).
+    static constexpr int MaxDroppedZeros = 16;
+    // The line messages that end at `end` and start at or after `from`, among
+    // `starts`: near where the run of well-formed blocks before `end` breaks
+    // off means a first block within `window` blocks of there. The looking
+    // stops at the first that `enough` accepts.
+    std::vector<Piece> piecesEndingAt(std::uint64_t end, std::uint64_t from, int window, Starts starts,
                                       const std::function<bool(const Piece&)>& enough = {});
     // Whether a message [begin, end) has a whole block aligned on `end` for its
     // first: its first digit, or the leading zeros of its first byte, meet a
@@ -92,6 +105,8 @@ public:
     bool onWholeBlock(std::uint64_t begin, std::uint64_t end) const;
     // Whole well-formed blocks right before `end`, counted back to `from` at most.
     int runBefore(std::uint64_t end, std::uint64_t from);
+    // Different values among the first `blocks` of that run (at most as many).
+    int distinctInRun(std::uint64_t end, int blocks);
     // The line a piece decrypts to.
     std::string line(const Piece& piece);
     // The same, or nothing once a byte of it cannot be part of typed text.

@@ -24,6 +24,9 @@ void MessageAssembler::restart()
     dropping_ = false;
     floodDropped_ = false;
     gridEdge_ = 0;
+    burstLook_ = 0;
+    burstStart_ = 0;
+    burstRoom_ = 0;
     out_.clear();
 }
 
@@ -175,7 +178,10 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
     if (!settled && !giveUp && lookInsideMessageInProgress())
         return;
     budget_.open(recognizer);
-    const ReadingSearch::Result reading = search_->best(recognizer, base_, end(), clock_.readEnds());
+    // While bytes keep coming, the likeliest reading alone: a wider search
+    // of all that is held at every look would cost more than the bytes
+    // bring, and starved at each it would tell nothing.
+    const ReadingSearch::Result reading = search_->best(recognizer, base_, end(), clock_.readEnds(), settled || giveUp);
     const bool starvedNow = budget_.close(recognizer);
     if (starvedNow) {
         // Cut short: go on at the next event, or wait for bytes to bring credit.
@@ -202,10 +208,16 @@ void MessageAssembler::lookAtLines(TimePoint now, bool closing)
         }
         // Before the bytes settle, the messages in front of a clearly started
         // one are told: the last may still grow.
-        if (reading.complete && search_->startShown(recognizer, pieces.back()) >= ReadingSearch::ClearBits)
+        if (reading.complete && search_->startsClearly(recognizer, pieces.back(), base_))
             deliver(std::vector<Piece>(pieces.begin(), pieces.end() - 1));
         return;
     }
+    // No reading ends where the bytes do: in a burst of short lines, which
+    // shows no long run to read up to, the messages before the nearest clear
+    // start are told once enough is held, and before any are given up.
+    const bool burstDue = end() >= burstLook_ + BurstLookBytes || (overfull && end() > burstLook_);
+    if (!settled && bytes_.size() >= BurstLookBytes && lookInsideBurst(burstDue))
+        return;
     if (!settled && !overfull && !giveUp)
         return;
     if (dropGarbageBeforeClearMessage())
@@ -251,12 +263,56 @@ bool MessageAssembler::lookInsideMessageInProgress()
         if (budget_.close(recognizer))
             return true;
         if (reading.pieces && reading.complete
-            && search_->startShown(recognizer, reading.pieces->back()) >= ReadingSearch::ClearBits) {
+            && search_->startsClearly(recognizer, reading.pieces->back(), base_)) {
             gridEdge_ = edge;
             deliver(std::vector<Piece>(reading.pieces->begin(), reading.pieces->end() - 1));
             return true;
         }
     }
+    return true;
+}
+
+// The messages before the nearest start that shows clearly, within
+// BurstReachBlocks of the end, are told. False when none is found (or only
+// one with nothing before it); true when messages were told, or when the look
+// ran out of its slice and goes on at the next event.
+bool MessageAssembler::lookInsideBurst(bool due)
+{
+    LineRecognizer& recognizer = *recognizer_;
+    const std::uint64_t k = recognizer.blockBits();
+    // A power or a few for each byte looked back over: too slow under keys
+    // larger than the key generator makes.
+    if (k > PowerBudget::SmallKeyBits)
+        return false;
+    if (burstStart_ <= base_) {
+        const std::uint64_t reach = (BurstReachBlocks * k + 7) / 8;
+        if (due && burstLook_ < end()) {
+            burstLook_ = end();
+            burstRoom_ = BurstPowersPerByte * reach;
+        } else if (burstRoom_ == 0) {
+            return false;
+        }
+        const std::uint64_t before = recognizer.powerMods();
+        budget_.open(recognizer, burstRoom_);
+        const std::optional<std::uint64_t> start = search_->clearStartBefore(recognizer, base_, burstLook_, reach);
+        const bool starved = budget_.close(recognizer);
+        burstRoom_ -= std::min(burstRoom_, recognizer.powerMods() - before);
+        if (starved && burstRoom_ > 0)
+            return budget_.shortfall() == PowerBudget::Shortfall::Slice;
+        burstRoom_ = 0;
+        if (!start)
+            return false;
+        burstStart_ = *start;
+    }
+    // The reading up to it may take a few slices: the start found is kept.
+    budget_.open(recognizer);
+    const ReadingSearch::Result reading = search_->best(recognizer, base_, burstStart_, clock_.readEnds());
+    if (budget_.close(recognizer))
+        return budget_.shortfall() == PowerBudget::Shortfall::Slice;
+    burstStart_ = 0;
+    if (!reading.pieces || !reading.complete)
+        return false;
+    deliver(*reading.pieces);
     return true;
 }
 

@@ -11,6 +11,8 @@
 //     (arrivalclock.h);
 //   - which messages are whole while a long one is still arriving: the
 //     reading up to a byte edge inside it (lookInsideMessageInProgress);
+//     while short ones keep coming: the reading up to the nearest start that
+//     shows clearly (lookInsideBurst);
 //   - what all of it may cost: PowerBudget (powerbudget.h). A look that runs
 //     out of its slice goes on at the next event (deadline() is then now);
 //     one that runs out of the connection's credit waits for more bytes.
@@ -51,6 +53,21 @@ public:
     // dropped lines of the burst property test, four times never did); a
     // flood beyond it is dropped as it comes.
     static constexpr std::size_t MaxBufferedBytes = 4 * MaxHeldBytes;
+    // How much a burst of short lines grows between looks for a clear start
+    // in it (lookInsideBurst): a quarter of MaxHeldBytes, so that a burst is
+    // read in a few steps before the held bytes reach it. A look costs about
+    // three powers for each byte it looks back over, mostly part of a short
+    // line: about half a power a block of what came since the last.
+    static constexpr std::size_t BurstLookBytes = MaxHeldBytes / 4;
+    // How far back from the end such a look goes, in k-bit blocks: the
+    // message still arriving holds fewer than LongRunBlocks + 8 of them (else
+    // lookInsideMessageInProgress finds an edge inside it), and this reaches
+    // past it and one more as long.
+    static constexpr int BurstReachBlocks = 2 * (ReadingSearch::LongRunBlocks + 8);
+    // What such a look may spend for each byte it reaches back over: it costs
+    // about three, but bytes that repeat (a run of equal blocks) offer a start
+    // or two for every block of the run.
+    static constexpr std::uint64_t BurstPowersPerByte = 4;
     static constexpr auto SettleTime = ArrivalClock::SettleTime;
     static constexpr auto PauseTime = ArrivalClock::PauseTime;
     static constexpr auto GiveUpTime = ArrivalClock::GiveUpTime;
@@ -100,6 +117,7 @@ private:
     void lookAtKey(TimePoint now, bool closing);
     void lookAtLines(TimePoint now, bool closing);
     bool lookInsideMessageInProgress();
+    bool lookInsideBurst(bool due);
     std::optional<std::uint64_t> edgeOnLongRun();
     bool dropGarbageBeforeClearMessage();
     void keepMessagesBeforeGarbage();
@@ -118,6 +136,9 @@ private:
     std::unique_ptr<ReadingSearch> search_;
     TimePoint lastLook_{};
     std::uint64_t gridEdge_ = 0;  // the last edge inside a message read up to
+    std::uint64_t burstLook_ = 0;  // where the bytes ended at the last look inside a burst
+    std::uint64_t burstStart_ = 0;  // a clear start found there, not yet read up to
+    std::uint64_t burstRoom_ = 0;   // powers the look for it may still spend
     bool looked_ = false;    // a look found all it could since the last byte came
     bool fresh_ = false;     // bytes came since the last look
     bool dropping_ = false;  // garbage was dropped and no message has read since

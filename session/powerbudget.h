@@ -3,12 +3,18 @@
 // The peer chooses its key and how its bytes are cut, so the cost of the
 // search for message ends is bounded here and not by how the bytes come:
 //
-//   powers spent <= Allowance(k) + PerBlock * (k-bit blocks received)
+//   powers spent <= Allowance(k) + PerBlock(k) * (k-bit blocks received)
 //
 // PerBlock: decrypting a genuine message takes one power per block, and
 // finding where it ends about one more per block (the run of blocks aligned
 // on a candidate end fails after two blocks on average); 4 leaves room for
-// the looks made while a long message is still arriving.
+// the looks made while a long message is still arriving. But finding where
+// a message starts costs a few powers whatever its length, and more where
+// it is read among chance pieces: bursts of lines of one or two blocks
+// (under 30 bytes, pasted or piped) cost up to 15 powers a block, measured
+// over bursts of 2 x 64 KiB under ten keys of the key generator. So under
+// the keys it makes, where a power costs under 10 us, it is 16
+// (SmallKeyPerBlock); above them 4.
 // Allowance: the cut between messages joined in one read costs about k/4
 // powers (k/8 candidate starts in each of the two blocks around where the
 // run breaks). Every key the shared key generator makes has at most 195 binary
@@ -28,9 +34,12 @@
 class PowerBudget {
 public:
     static constexpr std::uint64_t PerBlock = 4;
+    static constexpr std::uint64_t SmallKeyPerBlock = 16;
     static constexpr std::size_t SmallKeyBits = 256;
     static constexpr std::uint64_t SmallKeyAllowance = 65536;
     static constexpr std::uint64_t LargeKeyAllowance = 512;
+    // What each k-bit block received adds to the credit under a key of `keyBits`.
+    static std::uint64_t perBlock(std::size_t keyBits) { return keyBits <= SmallKeyBits ? SmallKeyPerBlock : PerBlock; }
     // Most powers one event may spend. Under the keys the key generator
     // makes: one DecryptLine of the longest line message (16 KiB), under
     // 10 ms. Above: half of one, 64 powers under a stranger's 1,024-bit key
@@ -94,7 +103,7 @@ public:
     std::uint64_t credit(std::size_t keyBits) const
     {
         const std::uint64_t allowance = keyBits <= SmallKeyBits ? SmallKeyAllowance : LargeKeyAllowance;
-        const std::uint64_t earned = allowance + PerBlock * (8 * receivedBytes_ / std::max<std::size_t>(keyBits, 1));
+        const std::uint64_t earned = allowance + perBlock(keyBits) * (8 * receivedBytes_ / std::max<std::size_t>(keyBits, 1));
         return earned > spent_ ? earned - spent_ : 0;
     }
 

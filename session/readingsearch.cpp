@@ -61,8 +61,23 @@ int ReadingSearch::scoreOf(LineRecognizer& recognizer, const Piece& piece)
 bool ReadingSearch::readsThrough(LineRecognizer& recognizer, const Piece& before, const Piece& piece)
 {
     return recognizer.onWholeBlock(piece.begin, piece.end)
-           && scoreOf(recognizer, piece) == piece.evidence() - CutPenaltyBits
-           && recognizer.pieceAt(before.begin, piece.end).has_value();
+           && !readsAsText(recognizer, piece) && recognizer.pieceAt(before.begin, piece.end).has_value();
+}
+
+bool ReadingSearch::readsAsText(LineRecognizer& recognizer, const Piece& piece)
+{
+    return scoreOf(recognizer, piece) > piece.evidence() - CutPenaltyBits;
+}
+
+bool ReadingSearch::startsClearly(LineRecognizer& recognizer, const Piece& piece, std::uint64_t from)
+{
+    if (piece.startEvidence() >= ClearBits)
+        return true;
+    if (piece.begin != from && recognizer.onWholeBlock(piece.begin, piece.end))
+        return false;
+    const int text = scoreOf(recognizer, piece) - piece.evidence() + CutPenaltyBits;
+    const int frontBytes = (static_cast<int>(recognizer.blockBits()) - 1 - piece.pad - 3) / 8;
+    return piece.startEvidence() + std::min(text, std::max(frontBytes, 0)) >= ClearBits;
 }
 
 void ReadingSearch::forgetBefore(std::uint64_t base)
@@ -76,14 +91,15 @@ void ReadingSearch::forgetBefore(std::uint64_t base)
 // order they are likely: the message reaching back to `from`, then those with
 // a single message before them, then the rest by their own score.
 std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
-                                           const std::deque<std::uint64_t>& readEnds)
+                                           const std::deque<std::uint64_t>& readEnds, bool deep)
 {
     // A message whose start shows little may be there by chance (its blocks
     // are those of whatever message ends here): it does not spare the search.
-    const auto clear = [&](const Piece& piece) { return startShown(recognizer, piece) >= ClearBits; };
+    // Nor does one that is not text: messages behind it that end on its
+    // alignment (odds about 1/k) read with it as one, their middle noise.
     bool cheap = false;
     if (const auto whole = recognizer.pieceAt(from, end))
-        cheap = clear(*whole);
+        cheap = startShown(recognizer, *whole) >= ClearBits && readsAsText(recognizer, *whole);
     std::vector<Piece> found;
     for (const std::uint64_t readEnd : readEnds) {
         if (readEnd <= from || readEnd >= end)
@@ -91,24 +107,62 @@ std::vector<Piece> ReadingSearch::endingAt(LineRecognizer& recognizer, std::uint
         if (const auto piece = recognizer.pieceAt(readEnd, end))
             found.push_back(*piece);
     }
-    // Under a key larger than any the key generator makes, each start costs
-    // a slow power: the first clearly started message near where the run
-    // breaks off ends the looking.
-    // A start on a whole block of the run is chance more often than that:
-    // inside a genuine text message, a block whose digits begin with zeros
-    // and the marker on the byte grid of the text (odds about 1/128 a block)
-    // starts a piece that reads as the rest of the text. Only its zeros and
-    // marker tell it from a genuine start, whose zeros are as many as the
-    // first block has room for less the digits it holds.
-    const bool largeKey = recognizer.blockBits() > PowerBudget::SmallKeyBits;
-    const auto enough = [&](const Piece& piece) {
-        const bool onBlock = piece.begin != from && recognizer.onWholeBlock(piece.begin, end);
-        return largeKey && clear(piece) && (!onBlock || piece.startEvidence() >= ClearBits);
-    };
-    for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap, enough))
+    // Each start tried costs a power, about k/8 a block near where the run
+    // breaks off, so the likely starts are tried first, and the looking ends
+    // at the first text line that starts clearly (startsClearly), as a
+    // genuine one does unless its zeros are few and its first block holds
+    // few bytes. One that is not text may be two messages read as one, the
+    // second starting further on at a start that is not a likely one: then
+    // every start near where the run breaks off is tried.
+    const auto add = [&found](const Piece& piece) {
         if (std::none_of(found.begin(), found.end(), [&](const Piece& known) { return known.begin == piece.begin; }))
             found.push_back(piece);
+    };
+    const auto clearText = [&](const Piece& piece) {
+        return startsClearly(recognizer, piece, from) && readsAsText(recognizer, piece);
+    };
+    using Starts = LineRecognizer::Starts;
+    for (const Piece& piece :
+         recognizer.piecesEndingAt(end, from, StartWindowBlocks, cheap ? Starts::OnRun : Starts::Likely, clearText))
+        add(piece);
+    if (!cheap && std::none_of(found.begin(), found.end(), clearText))
+        for (const Piece& piece : recognizer.piecesEndingAt(end, from, StartWindowBlocks, Starts::All, clearText))
+            add(piece);
+    // The run may go on far past a message's start: where the messages before
+    // it end on its alignment (odds about 1/k) and the block or two between
+    // pass by chance, the genuine start lies deeper in the run than the
+    // window reaches, and what lies before reads with it as one well-formed
+    // message whose middle decrypts to noise. So where the run is longer
+    // than the window and no clearly started text line was found (a chance
+    // start on a block of the last line reads as the rest of it), the likely
+    // starts along the whole run are tried too: two or three powers a block,
+    // spent on binary lines, such joins and edges inside long messages, and
+    // never twice for one block edge. Only for the likeliest reading
+    // (`deep`): the wider search looks behind chance starts inside binary
+    // lines, each sharing its run with everything before it. Nor along runs
+    // of repeated blocks (bytes repeated in junk, each block a power wherever
+    // it lies), nor under keys larger than the key generator makes, where a
+    // power is slow.
+    const int run = recognizer.runBefore(end, from);
+    if (deep && recognizer.blockBits() <= PowerBudget::SmallKeyBits && run > StartWindowBlocks
+        && 2 * recognizer.distinctInRun(end, run) >= run && std::none_of(found.begin(), found.end(), clearText)) {
+        for (const Piece& piece : recognizer.piecesEndingAt(end, from, run + 1, Starts::Likely))
+            add(piece);
+    }
     return found;
+}
+
+std::optional<std::uint64_t> ReadingSearch::clearStartBefore(LineRecognizer& recognizer, std::uint64_t from,
+                                                             std::uint64_t to, std::uint64_t reach)
+{
+    for (std::uint64_t end = to; end > from && to - end <= reach && !recognizer.starved(); --end) {
+        for (const Piece& piece :
+             recognizer.piecesEndingAt(end, from, NearStartBlocks, LineRecognizer::Starts::Likely)) {
+            if (piece.begin > from && startsClearly(recognizer, piece, from))
+                return piece.begin;
+        }
+    }
+    return std::nullopt;
 }
 
 ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
@@ -124,6 +178,9 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
     };
     std::map<std::uint64_t, Node> nodes;
     int breadth = 1;
+    // The messages found ending at each place, kept for the wider search: it
+    // looks deeper only where the likeliest reading did not go.
+    std::map<std::uint64_t, std::vector<Piece>> endingHere;
 
     std::function<Node(std::uint64_t, int)> bestTo = [&](std::uint64_t at, int depth) -> Node {
         if (const auto known = nodes.find(at); known != nodes.end())
@@ -149,7 +206,10 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
             cutShort = true;
         bool clearFromStart = false;
         if (at != from && !tooFar && !recognizer.starved()) {
-            for (const Piece& piece : endingAt(recognizer, at, from, readEnds)) {
+            auto found = endingHere.find(at);
+            if (found == endingHere.end())
+                found = endingHere.emplace(at, endingAt(recognizer, at, from, readEnds, breadth == 1)).first;
+            for (const Piece& piece : found->second) {
                 const bool afterRead = std::find(readEnds.begin(), readEnds.end(), piece.begin) != readEnds.end();
                 const int own = scoreOf(recognizer, piece) + (afterRead ? ReadEndBits : 0);
                 if (piece.begin == from) {
@@ -182,23 +242,33 @@ ReadingSearch::Result ReadingSearch::best(LineRecognizer& recognizer, std::uint6
         std::sort(deeper.begin(), deeper.end(), [](const Deeper& x, const Deeper& y) {
             return x.order != y.order ? x.order > y.order : x.piece.begin > y.piece.begin;
         });
-        // Beyond those, every start whose zeros and marker alone show
-        // ClearBits is looked behind: a chance one is that rare, and a
-        // genuine one may be the start of the only reading that keeps a text
-        // line whole, where the best-shown piece joins it with the binary
-        // line behind it.
+        // A start counts as looked behind once what lies before it reads: a
+        // chance one, as well shown as the genuine start beside it, mostly
+        // leads nowhere. Beyond those, every start whose zeros and marker
+        // alone show ClearBits is looked behind: a chance one is that rare,
+        // and a genuine one may be the start of the only reading that keeps a
+        // text line whole, where the best-shown piece joins it with the
+        // binary line behind it. And where none looked behind so far reads as
+        // text, the first that does: a piece that is not text may be a text
+        // line joined with the messages before it, showing the start of the
+        // first of them (under a key of a whole number of bytes, any two
+        // messages read as one).
         int tried = 0;
+        bool textTried = false;
         for (const auto& [start, order, afterRead, piece] : deeper) {
             if (recognizer.starved())
                 break;
-            if (tried >= breadth && piece.startEvidence() < ClearBits)
+            const bool text = readsAsText(recognizer, piece);
+            if (tried >= breadth && piece.startEvidence() < ClearBits && (textTried || !text))
+                continue;
+            const Node before = bestTo(piece.begin, depth + 1);
+            if (!before.readable)
                 continue;
             ++tried;
-            const Node before = bestTo(piece.begin, depth + 1);
-            if (before.readable)
-                consider(before.score + start + piece.blocks
-                             - (!afterRead && readsThrough(recognizer, before.last, piece) ? ThroughCutBits : 0),
-                         piece);
+            textTried = textTried || text;
+            consider(before.score + start + piece.blocks
+                         - (!afterRead && readsThrough(recognizer, before.last, piece) ? ThroughCutBits : 0),
+                     piece);
         }
         nodes[at] = node;
         return node;

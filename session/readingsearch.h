@@ -53,12 +53,13 @@ public:
     // the longest line messages held, of the shortest (one block) at k = 60.
     static constexpr int MaxDepth = 4000;
     // Most places looked at in one search. Wrong starts chain back through a
-    // genuine message a few blocks at a time (each place offers ~k/8 starts a
-    // block, one in 64 passing), so the search is cut there: the messages of
-    // a reading are found first, best-shown first, and the chains of chance
-    // pieces behind them are what the cap cuts. 256 is 16 times the messages
-    // a buffer of MaxHeldBytes holds when they average 4 KiB.
-    static constexpr std::size_t MaxNodes = 512;
+    // genuine message a few blocks at a time, so the search is cut there: the
+    // messages of a reading are found first, best-shown first, and the chains
+    // of chance pieces behind them are what the cap cuts, while the powers
+    // they cost are bounded by the credits. A reading holds a place for each
+    // message, up to MaxDepth of them (a burst of short lines), and the wider
+    // search added a quarter as many again in bursts of 3,400 lines.
+    static constexpr std::size_t MaxNodes = 2 * MaxDepth;
     // How many starts found for one message are looked behind, best shown
     // first; the rest are mostly chance (each passes with odds 2^-evidence).
     static constexpr int StartsLookedBehind = 16;
@@ -79,6 +80,9 @@ public:
     // How far behind the run of well-formed blocks a message may start: the
     // run goes on past a message's start with odds 2^-blocks.
     static constexpr int StartWindowBlocks = 16;
+    // The same for clearStartBefore(), which tries every byte as an end: 4
+    // blocks hold 15 in 16 starts, and one missed sends it on to the next.
+    static constexpr int NearStartBlocks = 4;
 
     struct Result {
         std::optional<std::vector<LineRecognizer::Piece>> pieces;
@@ -95,15 +99,27 @@ public:
                 const std::deque<std::uint64_t>& readEnds = {}, bool widen = true);
     // The well-formed messages that end at `end` and start at or after `from`
     // that a reading considers: those that start where a read ended, and
-    // when [from, end) is itself a clearly started message, only it and the
-    // ones on whole blocks of the run (another cut would need the first
+    // when [from, end) is itself a clearly started text line, only it and
+    // the ones on whole blocks of the run (another cut would need the first
     // message's blocks to pass under the second's alignment by chance);
-    // otherwise every start near where the run of blocks aligned on `end`
-    // breaks off, at about one power each. A message that starts at a read
-    // end does not spare the search: inside a text line, a block that starts
-    // on the low digits 111 of a byte reads as a message of its own.
+    // otherwise the starts near where the run of blocks aligned on `end`
+    // breaks off, at about one power each, the likeliest first; with `deep`,
+    // the likely starts along the whole run too where none of those is a
+    // clearly started text line. A message that starts at a read end does
+    // not spare the search: inside a text line, a block that starts on the
+    // low digits 111 of a byte reads as a message of its own.
     std::vector<LineRecognizer::Piece> endingAt(LineRecognizer& recognizer, std::uint64_t end, std::uint64_t from,
-                                                const std::deque<std::uint64_t>& readEnds);
+                                                const std::deque<std::uint64_t>& readEnds, bool deep = true);
+    // The start of the message nearest before `to` that ends at most `reach`
+    // bytes before it, starts after `from`, and shows its start clearly
+    // (ClearBits), if one is found. Every byte is a candidate end, at about
+    // three powers each (the run of blocks aligned on it fails after two on
+    // average, and a start or two is tried for each block of it): the look
+    // for message ends where neither a read end nor a long run shows one.
+    // Such a start is a message's with odds above 1 - 2^-24, so what lies
+    // before it is whole messages, whatever the bytes after it are.
+    std::optional<std::uint64_t> clearStartBefore(LineRecognizer& recognizer, std::uint64_t from, std::uint64_t to,
+                                                  std::uint64_t reach);
     // What a message adds to a reading, content included.
     int scoreOf(LineRecognizer& recognizer, const LineRecognizer::Piece& piece);
     // How clearly a message shows where it starts: its marker and its text.
@@ -111,6 +127,15 @@ public:
     {
         return scoreOf(recognizer, piece) - piece.evidence() + CutPenaltyBits + piece.startEvidence();
     }
+    // Whether a piece found ending where a message may end shows its start
+    // clearly enough (ClearBits) to end the looking for others there, even
+    // if every block after its first is a genuine text message's: a chance
+    // start inside a text line, where a block of it loses a few leading
+    // digits and decrypts to the marker, reads as the rest of that line. So
+    // only its zeros, marker and first block's text count; and on a whole
+    // block of the run (not at `from`), where a block of the line itself may
+    // start with zeros and the marker, its zeros and marker alone.
+    bool startsClearly(LineRecognizer& recognizer, const LineRecognizer::Piece& piece, std::uint64_t from);
     // Bytes before `base` are gone; what was learnt of them is dropped.
     void forgetBefore(std::uint64_t base);
     void clear() { contents_.clear(); }
@@ -121,6 +146,8 @@ private:
     // of the blocks aligned on its end, and `before` continues them.
     bool readsThrough(LineRecognizer& recognizer, const LineRecognizer::Piece& before,
                       const LineRecognizer::Piece& piece);
+    // Whether the line `piece` decrypts to is text (it scores for its bytes).
+    bool readsAsText(LineRecognizer& recognizer, const LineRecognizer::Piece& piece);
     // Powers looking behind more than one start may still spend.
     std::uint64_t wideRoom(std::size_t keyBits) const;
 

@@ -399,17 +399,23 @@ TEST_F(AssemblerOnBusyReceiver, ALongConversationArrivesWholeThroughPauses)
 
 // Lines typed one after another with no pause long enough to take the last
 // as whole, more of them than the receiver may hold: each is told while the
-// next one is still arriving, however the network cuts them.
-TEST_F(AssemblerOnBusyReceiver, ABurstOfLinesArrivesWhole)
+// next one is still arriving, however the network cuts them. Long lines show
+// where one ends by the run of blocks inside them; lines of a block or two
+// (a pasted list) only by where each starts.
+class AssemblerBurst : public AssemblerOnBusyReceiver, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(AssemblerBurst, EveryLineOfABurstArrivesWhole)
 {
     std::vector<std::string> messages;
     for (std::size_t bytes = 0; bytes <= 2 * MessageAssembler::MaxHeldBytes; bytes += messages.back().size()) {
-        sent.push_back(randomLine(random, false, 10000));
+        sent.push_back(randomLine(random, false, GetParam()));
         messages.push_back(encrypt(sent.back()));
     }
     feedBusy(cut(messages, static_cast<Cutting>(random() % 4), random), 30us);
     EXPECT_TRUE(cameOutAsSent());
 }
+
+INSTANTIATE_TEST_SUITE_P(LongestLine, AssemblerBurst, testing::Values(10000, 400, 100));
 
 // A genuine RSA key of 1,024 bits, larger than any the key generator makes:
 // lines under it still come out whole, within the power budget, when two long
